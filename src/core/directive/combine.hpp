@@ -1,0 +1,73 @@
+// The combine shared by the lint fold and the ladder fold: walk the
+// directives in order, test each against the target, collect the notes of
+// the matching ones, sum their rung counts and OR their drop flags; then move
+// the current level once by the sum, saturating at both ends.
+//
+// Because the counts are summed before the single move, the level and the
+// drop flag do not depend on the order of the directives.
+//
+// The running sum is kept in 64 bits (saturating at the 64-bit limits, which
+// no list in memory can reach). A sum beyond the 32-bit range is therefore
+// exact, and saturates to the end of the ladder like any large move, instead
+// of wrapping around to the other end.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "core/directive/directive.hpp"
+
+namespace quorvel::core::directive {
+
+// What one directive contributes when it matches.
+struct Vote {
+  bool counted;         // false: the directive is skipped before matching
+  std::int32_t rungs;   // added to the running sum
+  bool drops;           // sets the drop flag
+};
+
+struct Combined {
+  std::int64_t sum = 0;
+  bool dropped = false;
+};
+
+inline std::int64_t saturating_add(std::int64_t a, std::int64_t b) {
+  std::int64_t r;
+  if (__builtin_add_overflow(a, b, &r)) return b > 0 ? INT64_MAX : INT64_MIN;
+  return r;
+}
+
+// `items` is a range of anything; `selector(item)` gives its Selector,
+// `vote(item)` its Vote, and `note(text)` receives the notes in order (it
+// returns false to stop the walk: the caller then has an error to report).
+// With `collect_notes` false, no note is passed on. Returns false if a note
+// sink stopped the walk.
+template <class Range, class SelectorOf, class VoteOf, class NoteSink>
+bool combine(const Range& items, const Target& target, bool collect_notes, SelectorOf selector,
+             VoteOf vote, NoteSink note, Combined& out) {
+  for (const auto& item : items) {
+    const Vote v = vote(item);
+    if (!v.counted) continue;
+    const Selector& s = selector(item);
+    if (!s.matches(target)) continue;
+    if (collect_notes && s.note && !note(*s.note)) return false;
+    if (v.rungs != 0) out.sum = saturating_add(out.sum, v.rungs);
+    if (v.drops) out.dropped = true;
+  }
+  return true;
+}
+
+// Moves rung `i` of a ladder of `n` rungs (n > 0) by `delta`, saturating at
+// rung 0 and rung n - 1.
+inline std::size_t saturating_move(std::size_t i, std::size_t n, std::int64_t delta) {
+  if (delta < 0) {
+    // The magnitude of INT64_MIN does not fit; any magnitude >= i reaches 0.
+    const std::uint64_t m = delta == INT64_MIN ? UINT64_MAX : static_cast<std::uint64_t>(-delta);
+    return m >= i ? 0 : i - static_cast<std::size_t>(m);
+  }
+  const std::uint64_t m = static_cast<std::uint64_t>(delta);
+  const std::uint64_t last = n - 1;
+  return m >= last - i ? last : i + static_cast<std::size_t>(m);
+}
+
+}  // namespace quorvel::core::directive

@@ -1,0 +1,361 @@
+#include "core/glob/pattern.hpp"
+
+#include <cstring>
+
+namespace quorvel::core::glob {
+
+namespace {
+
+// --- Byte cursors: the tokenizer reads a pattern through one of these. ---
+
+// Over one contiguous text.
+struct FlatCursor {
+  const char* p;
+  const char* end;
+  bool at_end() const { return p == end; }
+  std::uint8_t peek() const { return static_cast<std::uint8_t>(*p); }
+  void advance() { ++p; }
+  bool operator==(const FlatCursor& o) const { return p == o.p; }
+};
+
+// Over a short list of texts read as one (a compact alternative).
+struct Segments {
+  std::string_view seg[24];
+  std::size_t count = 0;
+};
+
+struct SegCursor {
+  const Segments* segs;
+  std::size_t i;    // segment
+  std::size_t off;  // offset in it; never at the end of a segment unless last
+  void settle() {
+    while (i + 1 < segs->count && off == segs->seg[i].size()) {
+      ++i;
+      off = 0;
+    }
+  }
+  bool at_end() const { return i + 1 >= segs->count && off == segs->seg[i].size(); }
+  std::uint8_t peek() const { return static_cast<std::uint8_t>(segs->seg[i][off]); }
+  void advance() {
+    ++off;
+    settle();
+  }
+};
+
+// Reads one bracket-class element: a literal byte or a bare dash.
+template <class Cur>
+void read_class_element(Cur& c, bool& dash, std::uint8_t& byte) {
+  const std::uint8_t b = c.peek();
+  c.advance();
+  dash = false;
+  if (b == '-') {
+    dash = true;
+    byte = '-';
+  } else if (b == '\\' && !c.at_end()) {
+    byte = c.peek();
+    c.advance();
+  } else {
+    byte = b;  // a trailing backslash is a literal backslash
+  }
+}
+
+// Tries to read a bracket class; `c` stands right after the `[`. On success
+// fills `set` with the accepted bytes and leaves `c` after the `]`.
+template <class Cur>
+bool read_class(Cur& c, ByteSet& set) {
+  set = ByteSet{};
+  bool negated = false;
+  if (!c.at_end() && c.peek() == '!') {
+    negated = true;
+    c.advance();
+  }
+  if (c.at_end()) return false;
+  // Fold elements into items as they come: `x-y` is a range; any other
+  // literal, and any dash not used up by a range, is a single member.
+  bool have_lit = false, have_dash = false;
+  std::uint8_t lit = 0;
+  auto element = [&](bool dash, std::uint8_t byte) {
+    if (have_lit && have_dash) {
+      if (!dash) {
+        if (lit <= byte) set.add_range(lit, byte);
+        have_lit = have_dash = false;
+        return;
+      }
+      set.add(lit);
+      set.add('-');
+      set.add('-');
+      have_lit = have_dash = false;
+      return;
+    }
+    if (have_lit) {
+      if (dash) {
+        have_dash = true;
+        return;
+      }
+      set.add(lit);
+      lit = byte;
+      return;
+    }
+    if (dash) {
+      set.add('-');
+      return;
+    }
+    have_lit = true;
+    lit = byte;
+  };
+  bool dash;
+  std::uint8_t byte;
+  read_class_element(c, dash, byte);  // the first element is always a member
+  element(dash, byte);
+  for (;;) {
+    if (c.at_end()) return false;
+    if (c.peek() == ']') {
+      c.advance();
+      break;
+    }
+    read_class_element(c, dash, byte);
+    element(dash, byte);
+  }
+  if (have_lit) set.add(lit);
+  if (have_dash) set.add('-');
+  if (negated) set.invert();
+  return true;
+}
+
+// Reads the token at `c` (not at its end) and advances past it. A class's
+// accepted set goes to `set`.
+template <class Cur>
+Tok::Kind read_token(Cur& c, std::uint8_t& byte, ByteSet& set) {
+  const std::uint8_t b = c.peek();
+  c.advance();
+  switch (b) {
+    case '*': return Tok::Kind::Star;
+    case '?': return Tok::Kind::Any;
+    case '\\':
+      if (!c.at_end()) {
+        byte = c.peek();
+        c.advance();
+      } else {
+        byte = '\\';
+      }
+      return Tok::Kind::Lit;
+    case '[': {
+      Cur after = c;
+      if (read_class(c, set)) return Tok::Kind::Class;
+      c = after;  // unterminated: a literal `[`, and go on right after it
+      byte = '[';
+      return Tok::Kind::Lit;
+    }
+    default:
+      byte = b;
+      return Tok::Kind::Lit;
+  }
+}
+
+// --- Token sources for the matcher. ---
+
+// Compiled tokens of one alternative.
+struct CompiledSource {
+  const Tok* toks;
+  const ByteSet* sets;
+  std::uint32_t n;
+  using Pos = std::uint32_t;
+  Pos begin() const { return 0; }
+  bool read(Pos& p, TokView& t) const {
+    if (p == n) return false;
+    const Tok& k = toks[p++];
+    t.kind = k.kind;
+    t.byte = k.byte;
+    t.set = k.kind == Tok::Kind::Class ? &sets[k.cls] : nullptr;
+    return true;
+  }
+};
+
+// Tokens read from pattern text on the fly.
+template <class Cur>
+struct TextSource {
+  Cur start;
+  mutable ByteSet scratch;
+  using Pos = Cur;
+  Pos begin() const { return start; }
+  bool read(Pos& p, TokView& t) const {
+    if (p.at_end()) return false;
+    t.kind = read_token(p, t.byte, scratch);
+    t.set = &scratch;
+    return true;
+  }
+};
+
+// The single-restart wildcard match of one alternative against `text`.
+template <class Src>
+bool match_alt(const Src& src, std::string_view text) {
+  using Pos = typename Src::Pos;
+  TokView t{};
+  const std::size_t m = text.size();
+  Pos tp = src.begin();
+  if (m != 0) {
+    const auto* s = reinterpret_cast<const std::uint8_t*>(text.data());
+    std::size_t si = 0;
+    bool restart = false;
+    Pos rt = tp;         // token position right after the remembered star
+    std::size_t rs = 0;  // bytes before the star's run
+    while (si < m) {
+      Pos np = tp;
+      const bool got = src.read(np, t);
+      if (got && t.kind == Tok::Kind::Star) {
+        restart = true;
+        rt = np;
+        rs = si;
+        tp = np;
+      } else if (got && t.accepts(s[si])) {
+        tp = np;
+        ++si;
+      } else if (!restart) {
+        return false;
+      } else {
+        // The star takes one more byte.
+        si = ++rs;
+        tp = rt;
+      }
+    }
+  }
+  // All bytes consumed: only stars may remain.
+  for (;;) {
+    if (!src.read(tp, t)) return true;
+    if (t.kind != Tok::Kind::Star) return false;
+  }
+}
+
+// Patterns whose alternatives hold more bytes than this (and more than
+// kCompactFactor times the source) keep only their brace structure.
+constexpr std::size_t kFullFormBytes = 64 * 1024;
+constexpr std::size_t kCompactFactor = 16;
+
+}  // namespace
+
+void compile_alt(std::string_view alt, TokList& out) {
+  FlatCursor c{alt.data(), alt.data() + alt.size()};
+  ByteSet set;
+  while (!c.at_end()) {
+    Tok tok{};
+    tok.kind = read_token(c, tok.byte, set);
+    if (tok.kind == Tok::Kind::Class) {
+      tok.cls = static_cast<std::uint32_t>(out.sets.size());
+      out.sets.push_back(set);
+    }
+    out.toks.push_back(tok);
+  }
+}
+
+bool match_text(std::string_view pattern, std::string_view text) {
+  TextSource<FlatCursor> src{FlatCursor{pattern.data(), pattern.data() + pattern.size()}, {}};
+  return match_alt(src, text);
+}
+
+Pattern Pattern::compile(std::string_view source) {
+  Pattern p;
+  p.source_ = std::string(source);
+  auto split = split_braces(p.source_);
+  if (split && split->count > 1 && split->total_bytes > kFullFormBytes &&
+      split->total_bytes / kCompactFactor > source.size()) {
+    p.compact_ = true;
+    p.split_ = std::move(*split);
+    return p;
+  }
+  if (!split) {
+    // Past the cap: the one alternative is the source, braces and all.
+    p.starts_ = {0};
+    compile_alt(p.source_, p.list_);
+  } else {
+    std::string alt;
+    p.starts_.reserve(split->count + 1);
+    for (std::size_t i = 0; i < split->count; ++i) {
+      p.starts_.push_back(static_cast<std::uint32_t>(p.list_.toks.size()));
+      split->alternative(p.source_, i, alt);
+      compile_alt(alt, p.list_);
+    }
+  }
+  p.starts_.push_back(static_cast<std::uint32_t>(p.list_.toks.size()));
+  p.list_.toks.shrink_to_fit();
+  p.list_.sets.shrink_to_fit();
+  return p;
+}
+
+Pattern Pattern::compile_compact(std::string_view source) {
+  auto split = split_braces(source);
+  if (!split) return compile(source);
+  Pattern p;
+  p.source_ = std::string(source);
+  p.split_ = std::move(*split);
+  p.compact_ = true;
+  return p;
+}
+
+std::size_t Pattern::alternative_count() const {
+  return compact_ ? split_.count : starts_.size() - 1;
+}
+
+namespace {
+
+// The segments of compact alternative `index`.
+void compact_segments(std::string_view source, const BraceSplit& split, std::size_t index,
+                      Segments& segs) {
+  std::size_t digits[16];
+  split.digits(index, digits);
+  segs.count = 0;
+  for (std::size_t g = 0; g < split.groups.size(); ++g) {
+    segs.seg[segs.count++] = split.fixed[g];
+    segs.seg[segs.count++] = split.groups[g][digits[g]].in(source);
+  }
+  segs.seg[segs.count++] = split.fixed.back();
+}
+
+}  // namespace
+
+bool Pattern::matches(std::string_view text) const {
+  if (compact_) {
+    Segments segs;
+    for (std::size_t i = 0; i < split_.count; ++i) {
+      compact_segments(source_, split_, i, segs);
+      SegCursor c{&segs, 0, 0};
+      c.settle();
+      TextSource<SegCursor> src{c, {}};
+      if (match_alt(src, text)) return true;
+    }
+    return false;
+  }
+  const std::size_t n = starts_.size() - 1;
+  for (std::size_t i = 0; i < n; ++i) {
+    CompiledSource src{list_.toks.data() + starts_[i], list_.sets.data(), starts_[i + 1] - starts_[i]};
+    if (match_alt(src, text)) return true;
+  }
+  return false;
+}
+
+std::vector<TokList> Pattern::alternatives() const {
+  std::vector<TokList> out;
+  if (compact_) {
+    std::string alt;
+    for (std::size_t i = 0; i < split_.count; ++i) {
+      split_.alternative(source_, i, alt);
+      out.emplace_back();
+      compile_alt(alt, out.back());
+    }
+    return out;
+  }
+  for (std::size_t i = 0; i + 1 < starts_.size(); ++i) {
+    TokList l;
+    for (std::uint32_t k = starts_[i]; k < starts_[i + 1]; ++k) {
+      Tok t = list_.toks[k];
+      if (t.kind == Tok::Kind::Class) {
+        t.cls = static_cast<std::uint32_t>(l.sets.size());
+        l.sets.push_back(list_.sets[list_.toks[k].cls]);
+      }
+      l.toks.push_back(t);
+    }
+    out.push_back(std::move(l));
+  }
+  return out;
+}
+
+}  // namespace quorvel::core::glob

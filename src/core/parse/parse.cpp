@@ -1,0 +1,97 @@
+#include "core/parse/parse.hpp"
+
+#include "core/text/text.hpp"
+
+namespace quorvel::core::parse {
+
+namespace {
+
+using text::trim;
+using text::trim_start;
+
+// First unescaped `c` in s from `from` (an unescaped position), or npos.
+std::size_t find_unescaped(std::string_view s, std::size_t from, char c) {
+  const std::size_t n = s.size();
+  for (std::size_t i = from; i < n; ++i) {
+    if (s[i] == '\\') {
+      ++i;
+    } else if (s[i] == c) {
+      return i;
+    }
+  }
+  return std::string_view::npos;
+}
+
+}  // namespace
+
+std::string ParseError::message() const {
+  std::string out(kParseErrorMessages[static_cast<std::size_t>(kind)]);
+  if (kind == Kind::UnknownAction) text::append_quoted(out, token);
+  return out;
+}
+
+std::string unescape(std::string_view s) {
+  std::string out;
+  out.reserve(s.size());
+  std::size_t i = 0;
+  while (i < s.size()) {
+    if (s[i] == '\\' && i + 1 < s.size()) {
+      std::size_t len;
+      text::decode_at(s, i + 1, len);
+      out.append(s.substr(i + 1, len));
+      i += 1 + len;
+    } else {
+      out += s[i];
+      ++i;
+    }
+  }
+  return out;
+}
+
+Result<directive::Selector, ParseError> parse_parts(std::string_view spec, std::string_view& action) {
+  using K = ParseError::Kind;
+  const std::size_t colon = find_unescaped(spec, 0, ':');
+  if (colon == std::string_view::npos) return ParseError{K::MissingColon, {}};
+  const std::size_t eq = find_unescaped(spec, 0, '=');
+  if (eq != std::string_view::npos && eq < colon) return ParseError{K::EqualsBeforeColon, {}};
+  action = trim(spec.substr(0, colon));
+  if (action.empty()) return ParseError{K::EmptyAction, {}};
+
+  std::string_view rest = spec.substr(colon + 1);
+  std::string_view head = rest;
+  std::optional<std::string> note;
+  const std::size_t neq = find_unescaped(rest, 0, '=');
+  if (neq != std::string_view::npos) {
+    note = std::string(rest.substr(neq + 1));
+    head = rest.substr(0, neq);
+  }
+  head = trim(head);
+
+  std::optional<std::string> kind;
+  if (head.size() >= 2 && head[0] == '<') {
+    const std::size_t gt = find_unescaped(head, 1, '>');
+    if (gt != std::string_view::npos) {
+      const std::string_view k = trim(head.substr(1, gt - 1));
+      if (k.empty()) return ParseError{K::EmptyKind, {}};
+      if (k != "*") kind = unescape(k);
+      head = trim_start(head.substr(gt + 1));
+    }
+  }
+
+  std::string_view name = head;
+  std::optional<std::string_view> path;
+  const std::size_t at = find_unescaped(head, 0, '@');
+  if (at != std::string_view::npos) {
+    name = trim(head.substr(0, at));
+    path = trim(head.substr(at + 1));
+  } else {
+    name = trim(head);
+  }
+  if (name.empty()) return ParseError{K::EmptyName, {}};
+
+  directive::Selector sel{std::move(kind), glob::Pattern::compile(name), std::nullopt, std::move(note)};
+  if (path) sel.path = glob::Pattern::compile(*path);
+  return sel;
+}
+
+}  // namespace quorvel::core::parse

@@ -1,0 +1,84 @@
+#include "lint/lint.hpp"
+
+#include "core/text/text.hpp"
+
+namespace quorvel::lint {
+
+std::optional<LintAction> LintAction::from_token(std::string_view token) {
+  token = core::text::trim(token);
+  // The longest verb has ten letters; anything that normalises longer than
+  // that is no verb, however many hyphens it holds.
+  char buf[16];
+  std::size_t n = 0;
+  for (char c : token) {
+    if (c == '-') continue;
+    if (n == sizeof buf) return std::nullopt;
+    buf[n++] = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+  }
+  const std::string_view t(buf, n);
+  if (t == "set" || t == "settings") return Set;
+  if (t == "note") return Note;
+  if (t == "suppress") return Suppress;
+  if (t == "escalate") return Escalate;
+  if (t == "deescalate") return DeEscalate;
+  return std::nullopt;
+}
+
+std::string_view LintAction::text() const {
+  static constexpr std::string_view kTexts[] = {"suppress", "deescalate", "escalate", "note", "set"};
+  return kTexts[v_];
+}
+
+std::optional<Severity> severity_from_text(std::string_view text) {
+  for (std::size_t i = 0; i < kSeverityTexts.size(); ++i) {
+    const std::string_view want = kSeverityTexts[i];
+    if (text.size() != want.size()) continue;
+    bool same = true;
+    for (std::size_t k = 0; k < text.size() && same; ++k) {
+      char c = text[k];
+      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+      same = c == want[k];
+    }
+    if (same) return static_cast<Severity>(i);
+  }
+  return std::nullopt;
+}
+
+std::string unknown_severity_message(std::string_view text) {
+  std::string lower(text);
+  for (char& c : lower) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  std::string out = "unknown severity ";
+  core::text::append_quoted(out, lower);
+  out += "; expected \"error\", \"warning\", or \"info\"";
+  return out;
+}
+
+Folded fold(Severity current, const Target& target, const std::vector<Directive<LintAction>>& directives) {
+  Folded out{current, false, {}};
+  core::directive::Combined c;
+  core::directive::combine(
+      directives, target, true,
+      [](const Directive<LintAction>& d) -> const core::directive::Selector& { return d; },
+      [](const Directive<LintAction>& d) { return d.action.vote(); },
+      [&](const std::string& note) {
+        out.notes.push_back(note);
+        return true;
+      },
+      c);
+  out.severity = move(current, c.sum);
+  out.dropped = c.dropped;
+  return out;
+}
+
+std::vector<Setting> settings(const std::vector<Directive<LintAction>>& directives) {
+  std::vector<Setting> out;
+  for (const auto& d : directives) {
+    if (d.action.value() != LintAction::Set) continue;
+    out.push_back(Setting{d.name.source(), d.note.value_or(std::string())});
+  }
+  return out;
+}
+
+}  // namespace quorvel::lint

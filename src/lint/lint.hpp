@@ -1,0 +1,80 @@
+// The built-in lint policy: five verbs, the scale error / warning / info, and
+// the fold that moves a severity by the matching lint directives.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/directive/combine.hpp"
+#include "core/directive/directive.hpp"
+
+namespace quorvel::lint {
+
+using core::directive::Directive;
+using core::directive::Target;
+
+class LintAction {
+ public:
+  enum Value : std::uint8_t { Suppress, DeEscalate, Escalate, Note, Set };
+
+  constexpr LintAction(Value v) : v_(v) {}
+  constexpr Value value() const { return v_; }
+  constexpr bool operator==(const LintAction&) const = default;
+
+  // Trim White_Space, lowercase A-Z, delete every `-`, then compare with
+  // "set", "note", "suppress", "escalate", "settings" and "deescalate".
+  static std::optional<LintAction> from_token(std::string_view token);
+  std::string_view text() const;
+
+  // The contribution of a matching directive with this verb.
+  core::directive::Vote vote() const {
+    switch (v_) {
+      case Suppress: return {true, 0, true};
+      case DeEscalate: return {true, 1, false};
+      case Escalate: return {true, -1, false};
+      case Note: return {true, 0, false};
+      case Set: break;
+    }
+    return {false, 0, false};  // settings are never matched
+  }
+
+ private:
+  Value v_;
+};
+
+enum class Severity : std::uint8_t { Error, Warning, Info };
+inline constexpr std::array<std::string_view, 3> kSeverityTexts = {"error", "warning", "info"};
+
+inline std::string_view severity_text(Severity s) { return kSeverityTexts[static_cast<std::size_t>(s)]; }
+
+// Reads a severity from caller text: ASCII case-insensitive, no trimming.
+std::optional<Severity> severity_from_text(std::string_view text);
+
+// The message for a severity that is not one of the three.
+std::string unknown_severity_message(std::string_view text);
+
+struct Folded {
+  Severity severity;
+  bool dropped = false;
+  std::vector<std::string> notes;
+};
+
+// Moves a severity by a net count, saturating at error and info.
+inline Severity move(Severity s, std::int64_t net) {
+  return static_cast<Severity>(core::directive::saturating_move(static_cast<std::size_t>(s), 3, net));
+}
+
+Folded fold(Severity current, const Target& target, const std::vector<Directive<LintAction>>& directives);
+
+// A `set:KEY=VALUE` setting: KEY is the NAME source, VALUE the note or "".
+struct Setting {
+  std::string key;
+  std::string value;
+};
+std::vector<Setting> settings(const std::vector<Directive<LintAction>>& directives);
+
+}  // namespace quorvel::lint

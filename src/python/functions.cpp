@@ -1,0 +1,210 @@
+// The module-level functions: parse, glob_match, expand, lint_fold and
+// lint_settings.
+#include <algorithm>
+#include <cstring>
+
+#include "core/glob/pattern.hpp"
+#include "core/parse/parse.hpp"
+#include "core/text/text.hpp"
+#include "lint/lint.hpp"
+#include "python/module.hpp"
+#include "source/cli.hpp"
+
+namespace quorvel::python {
+
+namespace {
+
+// The optional allowed set of action tokens, sorted by their UTF-8 bytes.
+struct Allowed {
+  bool present = false;
+  SmallVec<std::string_view, 8> tokens;
+};
+
+bool to_allowed(PyObject* o, Allowed& out, Keep& keep) {
+  if (!o || o == Py_None) return true;
+  if (!to_text_set(o, out.tokens, keep)) {
+    name_argument_error("actions");
+    return false;
+  }
+  out.present = true;
+  std::sort(out.tokens.begin(), out.tokens.end());
+  return true;
+}
+
+// Accepts `action` when no set was given or the set holds it (exact bytes);
+// otherwise raises DirectiveError naming the allowed tokens.
+bool check_action(std::string_view action, const Allowed& allowed) {
+  if (!allowed.present || std::binary_search(allowed.tokens.begin(), allowed.tokens.end(), action)) return true;
+  std::string msg = "unknown action ";
+  core::text::append_quoted(msg, action);
+  msg += "; allowed: [";
+  bool first = true;
+  for (std::string_view t : allowed.tokens) {
+    if (!first) msg += ", ";
+    first = false;
+    core::text::append_quoted(msg, t);
+  }
+  msg += ']';
+  raise_directive_error(msg);
+  return false;
+}
+
+// --- parse -----------------------------------------------------------------
+
+Signature g_parse_sig = {"parse", {"spec", "actions"}, 2, 1, 1, {}};
+
+PyObject* parse_impl(PyObject*, PyObject* const* a) {
+  Keep keep;
+  std::string_view spec;
+  if (!arg_text(a[0], "spec", spec, keep)) return nullptr;
+  Allowed allowed;
+  if (!to_allowed(a[1], allowed, keep)) return nullptr;
+  auto parsed = core::parse::parse_as(spec);
+  if (!parsed.ok()) return raise_directive_error(parsed.error().message());
+  if (!check_action(parsed.value().action.token, allowed)) return nullptr;
+  return new_directive(std::move(parsed).value());
+}
+
+// --- glob_match ------------------------------------------------------------
+
+Signature g_glob_match_sig = {"glob_match", {"pattern", "text"}, 2, 2, 2, {}};
+
+PyObject* glob_match_impl(PyObject*, PyObject* const* a) {
+  Keep keep;
+  std::string_view pattern, text;
+  if (!arg_text(a[0], "pattern", pattern, keep) || !arg_text(a[1], "text", text, keep)) return nullptr;
+  // Without braces the pattern is its own single alternative, matched as it
+  // is read; with braces it is compiled.
+  const bool hit = std::memchr(pattern.data(), '{', pattern.size()) == nullptr
+                       ? core::glob::match_text(pattern, text)
+                       : core::glob::Pattern::compile(pattern).matches(text);
+  PyObject* result = hit ? Py_True : Py_False;
+  Py_IncRef(result);
+  return result;
+}
+
+// --- expand ----------------------------------------------------------------
+
+Signature g_expand_sig = {"expand", {"value", "actions"}, 2, 1, 1, {}};
+
+PyObject* expand_impl(PyObject*, PyObject* const* a) {
+  Keep keep;
+  std::string_view value;
+  if (!arg_text(a[0], "value", value, keep)) return nullptr;
+  Allowed allowed;
+  if (!to_allowed(a[1], allowed, keep)) return nullptr;
+  // A read of standard input interrupted by a signal runs the Python signal
+  // handlers; if one raised (Ctrl-C), the load stops and that exception goes up.
+  auto loaded = source::cli::expand(value, [] { return PyErr_CheckSignals() != 0; });
+  if (!loaded.ok()) {
+    if (PyErr_Occurred()) return nullptr;
+    return raise_directive_error(loaded.error().message());
+  }
+  auto& items = loaded.value();
+  for (const auto& s : items) {
+    if (!check_action(s.directive.action.token, allowed)) return nullptr;
+  }
+  Ref list = Ref::steal(PyList_New(static_cast<Py_ssize_t>(items.size())));
+  if (!list) return nullptr;
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    PyObject* d = new_directive(std::move(items[i].directive));
+    if (!d) return nullptr;
+    PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), d);  // steals d
+  }
+  return list.release();
+}
+
+// --- lint_fold and lint_settings ------------------------------------------
+
+Signature g_lint_fold_sig = {"lint_fold", {"current", "directives", "names", "qualifier", "scopes"}, 5, 3, 3, {}};
+
+PyObject* lint_fold_impl(PyObject*, PyObject* const* a) {
+  Keep keep;
+  std::string_view current;
+  if (!arg_text(a[0], "current", current, keep)) return nullptr;
+  SmallVec<PyDirective*, 16> dirs;
+  if (!to_directives(a[1], dirs, keep)) {
+    name_argument_error("directives");
+    return nullptr;
+  }
+  TargetArgs t;
+  if (!to_target(a[2], a[3], a[4], t, keep)) return nullptr;
+  const auto severity = lint::severity_from_text(current);
+  if (!severity) return raise_directive_error(lint::unknown_severity_message(current));
+
+  Ref notes = Ref::steal(PyList_New(0));
+  if (!notes) return nullptr;
+  core::directive::Combined c;
+  const auto target = t.target();
+  // Each object knows its lint verb already; tokens that are no lint verb
+  // (and settings) are skipped before matching.
+  const bool ok = core::directive::combine(
+      dirs, target, true, [](const PyDirective* d) -> const core::directive::Selector& { return d->record; },
+      [](const PyDirective* d) { return d->lint ? d->lint->vote() : core::directive::Vote{false, 0, false}; },
+      [&](const std::string& note) {
+        Ref s = Ref::steal(new_str(note));
+        return s && PyList_Append(notes.get(), s.get()) == 0;
+      },
+      c);
+  if (!ok) return nullptr;
+  Ref sev = Ref::steal(new_str(lint::severity_text(lint::move(*severity, c.sum))));
+  if (!sev) return nullptr;
+  return PyTuple_Pack(3, sev.get(), c.dropped ? Py_True : Py_False, notes.get());
+}
+
+Signature g_lint_settings_sig = {"lint_settings", {"directives"}, 1, 1, 1, {}};
+
+PyObject* lint_settings_impl(PyObject*, PyObject* const* a) {
+  Keep keep;
+  SmallVec<PyDirective*, 16> dirs;
+  if (!to_directives(a[0], dirs, keep)) {
+    name_argument_error("directives");
+    return nullptr;
+  }
+  Ref list = Ref::steal(PyList_New(0));
+  if (!list) return nullptr;
+  for (const PyDirective* d : dirs) {
+    if (!d->lint || d->lint->value() != lint::LintAction::Set) continue;
+    const auto& r = d->record;
+    Ref key = Ref::steal(new_str(r.name.source()));
+    Ref value = Ref::steal(new_str(r.note ? std::string_view(*r.note) : std::string_view()));
+    if (!key || !value) return nullptr;
+    Ref pair = Ref::steal(PyTuple_Pack(2, key.get(), value.get()));
+    if (!pair || PyList_Append(list.get(), pair.get()) < 0) return nullptr;
+  }
+  return list.release();
+}
+
+}  // namespace
+
+MethodPair g_parse = method_pair<&g_parse_sig, &parse_impl>(
+    "parse",
+    "parse(spec, *, actions=None)\n--\n\n"
+    "`parse(spec, *, actions=None)` \xE2\x86\x92 a [`Directive`]. Raises `DirectiveError` on a malformed string,\n"
+    "or \xE2\x80\x94 when `actions` is given \xE2\x80\x94 on an action token outside that allowed set.");
+
+MethodPair g_glob_match = method_pair<&g_glob_match_sig, &glob_match_impl>(
+    "glob_match",
+    "glob_match(pattern, text)\n--\n\n"
+    "`glob_match(pattern, text)` \xE2\x86\x92 does the glob (`* ? {} [..] \\\\`) match `text` in full?");
+
+MethodPair g_expand = method_pair<&g_expand_sig, &expand_impl>(
+    "expand",
+    "expand(value, *, actions=None)\n--\n\n"
+    "`expand(value, *, actions=None)` \xE2\x86\x92 the directives a single `-D` value yields: one inline\n"
+    "directive, or every directive in a `@file` (`@-` reads stdin). Raises `DirectiveError` on a bad\n"
+    "directive/file, or \xE2\x80\x94 when `actions` is given \xE2\x80\x94 on any action outside that allowed set.");
+
+MethodPair g_lint_fold = method_pair<&g_lint_fold_sig, &lint_fold_impl>(
+    "lint_fold",
+    "lint_fold(current, directives, names, *, qualifier=None, scopes=None)\n--\n\n"
+    "`lint_fold(current, directives, names, *, qualifier=None, scopes=None)` \xE2\x86\x92 `(severity, dropped,\n"
+    "notes)`. Applies the standard lint combine policy (suppress / de-escalate / escalate / note);\n"
+    "non-lint actions are inert. `current` \xE2\x88\x88 `\"error\" | \"warning\" | \"info\"`.");
+
+MethodPair g_lint_settings = method_pair<&g_lint_settings_sig, &lint_settings_impl>(
+    "lint_settings",
+    "lint_settings(directives)\n--\n\n"
+    "`lint_settings(directives)` \xE2\x86\x92 `[(key, value)]` from every `set:KEY=VALUE` directive, in order.");
+
+}  // namespace quorvel::python

@@ -1,0 +1,119 @@
+#include "source/file.hpp"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "core/text/text.hpp"
+
+namespace quorvel::source::file {
+
+namespace {
+
+using core::text::trim_end;
+using core::text::trim_start;
+
+Loaded io_failure(std::string_view name, IoError e) {
+  return SourceError{std::pair<std::string, IoError>{std::string(name), e}};
+}
+
+// Reads `fd` to its end, appending to `out`.
+bool read_all(int fd, std::string& out, int& err, const InterruptCheck& check) {
+  std::size_t chunk = 64 * 1024;
+  for (;;) {
+    if (out.capacity() - out.size() < chunk) out.reserve(out.size() + chunk);
+    const std::size_t old = out.size();
+    const std::size_t room = out.capacity() - old;
+    out.resize(out.capacity());
+    const ssize_t got = ::read(fd, out.data() + old, room);
+    if (got < 0) {
+      out.resize(old);
+      if (errno == EINTR) {
+        if (check && check()) {
+          err = EINTR;
+          return false;
+        }
+        continue;
+      }
+      err = errno;
+      return false;
+    }
+    out.resize(old + static_cast<std::size_t>(got));
+    if (got == 0) return true;
+    if (chunk < (std::size_t{1} << 24)) chunk *= 2;
+  }
+}
+
+}  // namespace
+
+core::Result<std::string, IoError> read_fd(int fd, const InterruptCheck& check) {
+  std::string text;
+  int err = 0;
+  if (!read_all(fd, text, err, check)) return IoError{IoError::Kind::Os, err};
+  return text;
+}
+
+core::Result<std::string, IoError> read_path(std::string_view path) {
+  if (path.find('\0') != std::string_view::npos) return IoError{IoError::Kind::NulInName, 0};
+  const std::string p(path);
+  int fd;
+  do {
+    fd = ::open(p.c_str(), O_RDONLY | O_CLOEXEC);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) return IoError{IoError::Kind::Os, errno};
+  std::string text;
+  struct stat st;
+  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
+    text.reserve(static_cast<std::size_t>(st.st_size) + 1);
+  }
+  int err = 0;
+  const bool ok = read_all(fd, text, err, {});
+  ::close(fd);
+  if (!ok) return IoError{IoError::Kind::Os, err};
+  return text;
+}
+
+Loaded parse_str(std::string_view text, std::string_view name) {
+  if (text.size() >= 3 && text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
+  std::vector<Sourced> out;
+  std::string file_name(name);
+  std::uint64_t line_no = 0;
+  std::size_t pos = 0;
+  const std::size_t n = text.size();
+  while (pos < n) {
+    ++line_no;
+    const void* nl = std::memchr(text.data() + pos, '\n', n - pos);
+    const std::size_t end = nl ? static_cast<std::size_t>(static_cast<const char*>(nl) - text.data()) : n;
+    std::string_view line = text.substr(pos, end - pos);
+    pos = end + 1;
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    line = trim_end(line);
+    const std::string_view body = trim_start(line);
+    if (body.empty() || body.front() == '#') continue;
+    auto parsed = core::parse::parse_as(line);
+    if (!parsed.ok()) {
+      return SourceError{std::pair<Origin, core::parse::ParseError>{Origin::at(file_name, line_no), parsed.error()}};
+    }
+    out.push_back(Sourced{std::move(parsed).value(), Origin::at(file_name, line_no)});
+  }
+  return out;
+}
+
+Loaded parse_file(std::string_view path) {
+  auto text = read_path(path);
+  if (!text.ok()) return io_failure(path, text.error());
+  if (!core::text::valid_utf8(text.value())) return io_failure(path, IoError{IoError::Kind::InvalidUtf8, 0});
+  return parse_str(text.value(), path);
+}
+
+Loaded parse_reader(int fd, std::string_view name, const InterruptCheck& check) {
+  auto text = read_fd(fd, check);
+  if (!text.ok()) return io_failure(name, text.error());
+  if (!core::text::valid_utf8(text.value())) return io_failure(name, IoError{IoError::Kind::InvalidUtf8, 0});
+  return parse_str(text.value(), name);
+}
+
+}  // namespace quorvel::source::file
