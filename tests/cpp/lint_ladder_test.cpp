@@ -1,1 +1,138 @@
+// The lint policy and the ladder: verbs, saturation, and the shared combine.
 #include <gtest/gtest.h>
+
+#include "core/ladder/ladder.hpp"
+#include "core/parse/parse.hpp"
+#include "lint/lint.hpp"
+
+namespace quorvel {
+namespace {
+
+using core::directive::Target;
+using lint::LintAction;
+using lint::Severity;
+
+TEST(Lint, FromToken) {
+  const std::pair<const char*, std::optional<LintAction>> cases[] = {
+      {"SUPPRESS", LintAction::Suppress},   {" Suppress ", LintAction::Suppress},
+      {"sup-press", LintAction::Suppress},  {"-suppress-", LintAction::Suppress},
+      {"Sup--Press", LintAction::Suppress}, {"De-Escalate", LintAction::DeEscalate},
+      {"DEESCALATE", LintAction::DeEscalate}, {"escalate", LintAction::Escalate},
+      {"note", LintAction::Note},           {"SET", LintAction::Set},
+      {"Settings", LintAction::Set},        {"set-tings", LintAction::Set},
+      {"\xC2\xA0note\xE3\x80\x80", LintAction::Note},
+      {"de_escalate", std::nullopt},        {"de escalate", std::nullopt},
+      {"notes", std::nullopt},              {"sup", std::nullopt},
+      {"", std::nullopt},                   {"---", std::nullopt},
+      {"NOTE\xC3\xA9", std::nullopt},       {"s\xC3\x89t", std::nullopt},
+      {"suppress--------------------------------", LintAction::Suppress},
+  };
+  for (const auto& [token, want] : cases) EXPECT_EQ(LintAction::from_token(token), want) << token;
+}
+
+std::vector<core::directive::Directive<LintAction>> lint_directives(std::initializer_list<const char*> specs) {
+  std::vector<core::directive::Directive<LintAction>> out;
+  for (const char* s : specs) out.push_back(core::parse::parse_as<LintAction>(s).value());
+  return out;
+}
+
+TEST(Lint, Fold) {
+  const std::string_view names[] = {"long-line"};
+  const std::string_view scopes[] = {"tests/test_a"};
+  const Target t{names, std::nullopt, scopes};
+  struct Case {
+    Severity current;
+    std::initializer_list<const char*> specs;
+    Severity severity;
+    bool dropped;
+    std::vector<std::string> notes;
+  };
+  const Case cases[] = {
+      {Severity::Warning, {}, Severity::Warning, false, {}},
+      {Severity::Error, {"escalate:*"}, Severity::Error, false, {}},
+      {Severity::Info, {"deescalate:*"}, Severity::Info, false, {}},
+      {Severity::Error, {"de-escalate:*", "deescalate:*"}, Severity::Info, false, {}},
+      {Severity::Error, {"de-escalate:*", "deescalate:*", "deescalate:*"}, Severity::Info, false, {}},
+      {Severity::Error, {"escalate:*", "deescalate:*"}, Severity::Error, false, {}},
+      {Severity::Info, {"escalate:*", "escalate:*", "escalate:*", "escalate:*", "escalate:*", "deescalate:*"},
+       Severity::Error, false, {}},
+      {Severity::Warning, {"suppress:*", "escalate:*"}, Severity::Error, true, {}},
+      {Severity::Warning, {"set:*=x", "note:*", "escalate:*=up", "note:*="}, Severity::Error, false, {"up", ""}},
+      {Severity::Warning, {"escalate:other=no", "note:*=a", "note:*=a"}, Severity::Warning, false, {"a", "a"}},
+      {Severity::Warning, {"escalate:long-*=promoted", "suppress:long-line@tests/*", "note:<py>*=see docs"},
+       Severity::Error, true, {"promoted"}},
+  };
+  for (const auto& c : cases) {
+    const auto f = lint::fold(c.current, t, lint_directives(c.specs));
+    EXPECT_EQ(f.severity, c.severity);
+    EXPECT_EQ(f.dropped, c.dropped);
+    EXPECT_EQ(f.notes, c.notes);
+  }
+}
+
+TEST(Lint, SettingsAndSeverityText) {
+  const auto s = lint::settings(lint_directives({"set:width=100", "suppress:x", "Settings:mode", "set:<k>a@p=1"}));
+  ASSERT_EQ(s.size(), 3u);
+  EXPECT_EQ(s[0].key + "=" + s[0].value, "width=100");
+  EXPECT_EQ(s[1].key + "=" + s[1].value, "mode=");
+  EXPECT_EQ(s[2].key + "=" + s[2].value, "a=1");
+  EXPECT_EQ(lint::severity_from_text("WaRnInG"), Severity::Warning);
+  EXPECT_EQ(lint::severity_from_text(" info"), std::nullopt);
+  EXPECT_EQ(lint::unknown_severity_message("FATAL"),
+            "unknown severity \"fatal\"; expected \"error\", \"warning\", or \"info\"");
+  EXPECT_EQ(lint::unknown_severity_message(""), "unknown severity \"\"; expected \"error\", \"warning\", or \"info\"");
+}
+
+TEST(Ladder, PositionAndStep) {
+  const core::ladder::Ladder l({"draft", "review", "final"});
+  EXPECT_EQ(l.position("review"), 1u);
+  EXPECT_EQ(l.position("Draft"), std::nullopt);
+  EXPECT_EQ(l.position(""), std::nullopt);
+  const std::tuple<const char*, std::int64_t, const char*> steps[] = {
+      {"draft", 1, "review"},   {"draft", 5, "final"},        {"final", -1, "review"},
+      {"review", -100, "draft"}, {"review", 0, "review"},     {"final", INT32_MIN, "draft"},
+      {"draft", INT32_MAX, "final"}, {"nowhere", 3, "nowhere"}, {"final", INT64_MIN, "draft"},
+      {"draft", INT64_MAX, "final"},
+  };
+  for (const auto& [from, delta, to] : steps) EXPECT_EQ(l.step(from, delta), to) << from << " " << delta;
+  const core::ladder::Ladder dup({"a", "b", "a"});
+  EXPECT_EQ(dup.position("a"), 0u);
+  EXPECT_EQ(dup.step("a", 2), "a");
+  EXPECT_EQ(dup.step("b", 1), "a");
+  const core::ladder::Ladder empty;
+  EXPECT_EQ(empty.step("x", 3), "x");
+}
+
+TEST(Ladder, Fold) {
+  const core::ladder::Ladder l({"draft", "review", "final"});
+  std::vector<core::directive::Directive<>> ds;
+  for (const char* s : {"advance:long-*=ready", "skip:long-line@tests/*", "advance:<py>*=see docs", "back:*"}) {
+    ds.push_back(core::parse::parse_as(s).value());
+  }
+  std::vector<const core::directive::Directive<>*> ptrs;
+  for (const auto& d : ds) ptrs.push_back(&d);
+  const std::string_view names[] = {"long-line"};
+  const std::string_view scopes[] = {"tests/test_a"};
+  core::ladder::Vocabulary v;
+  v.steps = {{"advance", 1}, {"back", -1}};
+  v.drop = {"skip"};
+  v.prepare();
+  auto f = core::ladder::fold(l, "final", ptrs, Target{names, "py", scopes}, v);
+  EXPECT_EQ(f.level, "final");  // +1 +1 -1 from the last rung: net +1, not clamped between
+  EXPECT_TRUE(f.dropped);
+  EXPECT_EQ(f.notes, (std::vector<std::string>{"ready", "see docs"}));
+  v.notes = false;
+  f = core::ladder::fold(l, "off", ptrs, Target{names, std::nullopt, {}}, v);
+  EXPECT_EQ(f.level, "off");
+  EXPECT_FALSE(f.dropped);
+  EXPECT_TRUE(f.notes.empty());
+  // A running sum past the 32-bit range is exact, so it saturates the right way.
+  core::ladder::Vocabulary big;
+  big.steps = {{"advance", INT32_MAX}};
+  big.prepare();
+  const std::vector<const core::directive::Directive<>*> twice = {ptrs[0], ptrs[0], ptrs[0]};
+  EXPECT_EQ(core::ladder::fold(l, "draft", twice, Target{names, std::nullopt, {}}, big).level, "final");
+}
+
+}  // namespace
+}  // namespace quorvel
