@@ -11,6 +11,11 @@ command -v g++ >/dev/null || need+=(g++)
 [ -d /usr/lib/python3/dist-packages/hypothesis ] || need+=(python3-hypothesis)
 [ -d /usr/lib/python3/dist-packages/exceptiongroup ] || need+=(python3-exceptiongroup)
 [ -d /usr/lib/python3/dist-packages/tomli ] || need+=(python3-tomli)
+# Offline wheel builds take setuptools and wheel from Debian's wheel files;
+# mypy's stubtest checks the type stubs.
+ls /usr/share/python-wheels/setuptools-*.whl >/dev/null 2>&1 || need+=(python3-setuptools-whl)
+ls /usr/share/python-wheels/wheel-*.whl >/dev/null 2>&1 || need+=(python3-wheel-whl)
+[ -d /usr/lib/python3/dist-packages/mypy ] || need+=(python3-mypy)
 for extra in "$@"; do
   dpkg -s "$extra" >/dev/null 2>&1 || need+=("$extra")
 done

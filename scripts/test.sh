@@ -27,8 +27,28 @@ for py in "${pythons[@]}"; do
   fi
 done
 
-echo "== Interpreters"
+echo "== Type stubs (mypy stubtest)"
+if [ -x /usr/bin/python3 ] && /usr/bin/python3 -c 'import mypy.stubtest' 2>/dev/null; then
+  if MYPYPATH="$PWD" PYTHONPATH="$PWD/build" /usr/bin/python3 -m mypy.stubtest _quorvel; then
+    summary+=("stubtest: passed")
+  else
+    summary+=("stubtest: FAILED")
+    status=1
+  fi
+else
+  echo "mypy is not available: stubtest not run"
+fi
+
+echo "== Wheel"
+if scripts/test_wheel.sh; then
+  summary+=("wheel: passed")
+else
+  summary+=("wheel: FAILED")
+  status=1
+fi
+
+echo "== Summary"
 printf '%s\n' "${summary[@]}"
 failed=$(printf '%s\n' "${summary[@]}" | grep -c FAILED || true)
-echo "interpreters: $(( ${#summary[@]} - failed )) passed, $failed failed"
+echo "checks: $(( ${#summary[@]} - failed )) passed, $failed failed"
 exit $status
