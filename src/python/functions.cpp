@@ -93,23 +93,33 @@ PyObject* expand_impl(PyObject*, PyObject* const* a) {
   if (!arg_text(a[0], "value", value, keep)) return nullptr;
   Allowed allowed;
   if (!to_allowed(a[1], allowed, keep)) return nullptr;
-  // A read of standard input interrupted by a signal runs the Python signal
-  // handlers; if one raised (Ctrl-C), the load stops and that exception goes up.
-  auto loaded = source::cli::expand(value, [] { return PyErr_CheckSignals() != 0; });
-  if (!loaded.ok()) {
-    if (PyErr_Occurred()) return nullptr;
-    return raise_directive_error(loaded.error().message());
-  }
-  auto& items = loaded.value();
-  for (const auto& s : items) {
-    if (!check_action(s.directive.action.token, allowed)) return nullptr;
-  }
-  Ref list = Ref::steal(PyList_New(static_cast<Py_ssize_t>(items.size())));
+  Ref list = Ref::steal(PyList_New(0));
   if (!list) return nullptr;
-  for (std::size_t i = 0; i < items.size(); ++i) {
-    PyObject* d = new_directive(std::move(items[i].directive));
-    if (!d) return nullptr;
-    PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), d);  // steals d
+  // Each directive becomes its object as it is parsed; a failure later in the
+  // source drops them all.
+  source::SourceError error;
+  const auto outcome = source::cli::expand_each(
+      value,
+      // A read of standard input interrupted by a signal runs the Python
+      // signal handlers; if one raised (Ctrl-C), the load stops there.
+      [] { return PyErr_CheckSignals() != 0; },
+      [&](core::directive::Directive<>&& d, std::uint64_t) {
+        Ref obj = Ref::steal(new_directive(std::move(d)));
+        return obj && PyList_Append(list.get(), obj.get()) == 0;
+      },
+      error);
+  if (outcome == source::file::Outcome::Stopped) return nullptr;
+  if (outcome == source::file::Outcome::Failed) {
+    if (PyErr_Occurred()) return nullptr;
+    return raise_directive_error(error.message());
+  }
+  // Loading is complete; only now are the actions checked, in source order.
+  if (allowed.present) {
+    const Py_ssize_t n = PyList_Size(list.get());
+    for (Py_ssize_t i = 0; i < n; ++i) {
+      const auto* d = reinterpret_cast<const PyDirective*>(PyList_GetItem(list.get(), i));
+      if (!check_action(d->record.action.token, allowed)) return nullptr;
+    }
   }
   return list.release();
 }

@@ -10,4 +10,8 @@ namespace quorvel::source::cli {
 
 file::Loaded expand(std::string_view value, const InterruptCheck& check = {});
 
+// The streaming form: each directive goes to `sink` in source order.
+file::Outcome expand_each(std::string_view value, const InterruptCheck& check, const file::DirectiveSink& sink,
+                          SourceError& error);
+
 }  // namespace quorvel::source::cli

@@ -16,10 +16,6 @@ namespace {
 using core::text::trim_end;
 using core::text::trim_start;
 
-Loaded io_failure(std::string_view name, IoError e) {
-  return SourceError{std::pair<std::string, IoError>{std::string(name), e}};
-}
-
 // Reads `fd` to its end, appending to `out`.
 bool read_all(int fd, std::string& out, int& err, const InterruptCheck& check) {
   std::size_t chunk = 64 * 1024;
@@ -76,10 +72,8 @@ core::Result<std::string, IoError> read_path(std::string_view path) {
   return text;
 }
 
-Loaded parse_str(std::string_view text, std::string_view name) {
+Outcome parse_str_each(std::string_view text, std::string_view name, const DirectiveSink& sink, SourceError& error) {
   if (text.size() >= 3 && text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
-  std::vector<Sourced> out;
-  std::string file_name(name);
   std::uint64_t line_no = 0;
   std::size_t pos = 0;
   const std::size_t n = text.size();
@@ -95,25 +89,49 @@ Loaded parse_str(std::string_view text, std::string_view name) {
     if (body.empty() || body.front() == '#') continue;
     auto parsed = core::parse::parse_as(line);
     if (!parsed.ok()) {
-      return SourceError{std::pair<Origin, core::parse::ParseError>{Origin::at(file_name, line_no), parsed.error()}};
+      error = SourceError{std::pair<Origin, core::parse::ParseError>{Origin::at(std::string(name), line_no),
+                                                                     parsed.error()}};
+      return Outcome::Failed;
     }
-    out.push_back(Sourced{std::move(parsed).value(), Origin::at(file_name, line_no)});
+    if (!sink(std::move(parsed).value(), line_no)) return Outcome::Stopped;
   }
-  return out;
+  return Outcome::Done;
+}
+
+namespace {
+
+Outcome checked_text(core::Result<std::string, IoError> text, std::string_view name, const DirectiveSink& sink,
+                     SourceError& error) {
+  if (text.ok() && !core::text::valid_utf8(text.value())) text = IoError{IoError::Kind::InvalidUtf8, 0};
+  if (!text.ok()) {
+    error = SourceError{std::pair<std::string, IoError>{std::string(name), text.error()}};
+    return Outcome::Failed;
+  }
+  return parse_str_each(text.value(), name, sink, error);
+}
+
+}  // namespace
+
+Outcome parse_file_each(std::string_view path, const DirectiveSink& sink, SourceError& error) {
+  return checked_text(read_path(path), path, sink, error);
+}
+
+Outcome parse_reader_each(int fd, std::string_view name, const InterruptCheck& check, const DirectiveSink& sink,
+                          SourceError& error) {
+  return checked_text(read_fd(fd, check), name, sink, error);
+}
+
+Loaded parse_str(std::string_view text, std::string_view name) {
+  return collect(name, [&](const DirectiveSink& sink, SourceError& e) { return parse_str_each(text, name, sink, e); });
 }
 
 Loaded parse_file(std::string_view path) {
-  auto text = read_path(path);
-  if (!text.ok()) return io_failure(path, text.error());
-  if (!core::text::valid_utf8(text.value())) return io_failure(path, IoError{IoError::Kind::InvalidUtf8, 0});
-  return parse_str(text.value(), path);
+  return collect(path, [&](const DirectiveSink& sink, SourceError& e) { return parse_file_each(path, sink, e); });
 }
 
 Loaded parse_reader(int fd, std::string_view name, const InterruptCheck& check) {
-  auto text = read_fd(fd, check);
-  if (!text.ok()) return io_failure(name, text.error());
-  if (!core::text::valid_utf8(text.value())) return io_failure(name, IoError{IoError::Kind::InvalidUtf8, 0});
-  return parse_str(text.value(), name);
+  return collect(name,
+                 [&](const DirectiveSink& sink, SourceError& e) { return parse_reader_each(fd, name, check, sink, e); });
 }
 
 }  // namespace quorvel::source::file

@@ -252,32 +252,65 @@ bool match_text(std::string_view pattern, std::string_view text) {
   return match_alt(src, text);
 }
 
+// The compact form: the brace structure, and whether the first fixed text is
+// plain literal bytes that every alternative starts with.
+struct Pattern::Compact {
+  BraceSplit split;
+  bool literal_prefix = false;
+};
+
+namespace {
+
+bool plain_literal(std::string_view s) { return s.find_first_of("*?[\\") == std::string_view::npos; }
+
+void compile_one(std::string_view alt, std::vector<Tok>& toks, std::vector<ByteSet>& sets) {
+  TokList l{std::move(toks), std::move(sets)};
+  compile_alt(alt, l);
+  toks = std::move(l.toks);
+  sets = std::move(l.sets);
+}
+
+}  // namespace
+
 Pattern Pattern::compile(std::string_view source) {
   Pattern p;
   p.source_ = std::string(source);
+  if (source.find_first_of("{*?[\\") == std::string_view::npos) {
+    p.literal_ = true;
+    return p;
+  }
+  if (source.find('{') == std::string_view::npos) {
+    // No group can start: the one alternative is the source.
+    p.toks_.reserve(source.size());
+    compile_one(p.source_, p.toks_, p.sets_);
+    return p;
+  }
   auto split = split_braces(p.source_);
   if (split && split->count > 1 && split->total_bytes > kFullFormBytes &&
       split->total_bytes / kCompactFactor > source.size()) {
-    p.compact_ = true;
-    p.split_ = std::move(*split);
+    const bool prefix = plain_literal(split->fixed.front());
+    p.split_ = std::make_shared<const Compact>(Compact{std::move(*split), prefix});
     return p;
   }
   if (!split) {
     // Past the cap: the one alternative is the source, braces and all.
-    p.starts_ = {0};
-    compile_alt(p.source_, p.list_);
+    compile_one(p.source_, p.toks_, p.sets_);
+  } else if (split->count == 1) {
+    std::string alt;
+    split->alternative(p.source_, 0, alt);
+    compile_one(alt, p.toks_, p.sets_);
   } else {
     std::string alt;
     p.starts_.reserve(split->count + 1);
+    p.toks_.reserve(split->total_bytes);
     for (std::size_t i = 0; i < split->count; ++i) {
-      p.starts_.push_back(static_cast<std::uint32_t>(p.list_.toks.size()));
+      p.starts_.push_back(static_cast<std::uint32_t>(p.toks_.size()));
       split->alternative(p.source_, i, alt);
-      compile_alt(alt, p.list_);
+      compile_one(alt, p.toks_, p.sets_);
     }
+    p.starts_.push_back(static_cast<std::uint32_t>(p.toks_.size()));
   }
-  p.starts_.push_back(static_cast<std::uint32_t>(p.list_.toks.size()));
-  p.list_.toks.shrink_to_fit();
-  p.list_.sets.shrink_to_fit();
+  p.toks_.shrink_to_fit();
   return p;
 }
 
@@ -286,47 +319,64 @@ Pattern Pattern::compile_compact(std::string_view source) {
   if (!split) return compile(source);
   Pattern p;
   p.source_ = std::string(source);
-  p.split_ = std::move(*split);
-  p.compact_ = true;
+  const bool prefix = plain_literal(split->fixed.front());
+  p.split_ = std::make_shared<const Compact>(Compact{std::move(*split), prefix});
   return p;
 }
 
 std::size_t Pattern::alternative_count() const {
-  return compact_ ? split_.count : starts_.size() - 1;
+  if (split_) return split_->split.count;
+  return starts_.empty() ? 1 : starts_.size() - 1;
 }
 
 namespace {
 
-// The segments of compact alternative `index`.
-void compact_segments(std::string_view source, const BraceSplit& split, std::size_t index,
+// The segments of compact alternative `index`, from fixed text `first` on.
+void compact_segments(std::string_view source, const BraceSplit& split, std::size_t index, bool skip_first,
                       Segments& segs) {
   std::size_t digits[16];
   split.digits(index, digits);
   segs.count = 0;
   for (std::size_t g = 0; g < split.groups.size(); ++g) {
-    segs.seg[segs.count++] = split.fixed[g];
+    if (g != 0 || !skip_first) segs.seg[segs.count++] = split.fixed[g];
     segs.seg[segs.count++] = split.groups[g][digits[g]].in(source);
   }
-  segs.seg[segs.count++] = split.fixed.back();
+  if (!split.groups.empty() || !skip_first) segs.seg[segs.count++] = split.fixed.back();
+  if (segs.count == 0) segs.seg[segs.count++] = std::string_view();
 }
 
 }  // namespace
 
+bool Pattern::matches_compact(std::string_view text) const {
+  const Compact& c = *split_;
+  // Every alternative starts with the same plain bytes: compare them once.
+  const bool skip = c.literal_prefix;
+  if (skip) {
+    const std::string& prefix = c.split.fixed.front();
+    if (text.substr(0, prefix.size()) != prefix) return false;
+    text.remove_prefix(prefix.size());
+  }
+  Segments segs;
+  for (std::size_t i = 0; i < c.split.count; ++i) {
+    compact_segments(source_, c.split, i, skip, segs);
+    SegCursor cur{&segs, 0, 0};
+    cur.settle();
+    TextSource<SegCursor> src{cur, {}};
+    if (match_alt(src, text)) return true;
+  }
+  return false;
+}
+
 bool Pattern::matches(std::string_view text) const {
-  if (compact_) {
-    Segments segs;
-    for (std::size_t i = 0; i < split_.count; ++i) {
-      compact_segments(source_, split_, i, segs);
-      SegCursor c{&segs, 0, 0};
-      c.settle();
-      TextSource<SegCursor> src{c, {}};
-      if (match_alt(src, text)) return true;
-    }
-    return false;
+  if (literal_) return text == source_;
+  if (split_) return matches_compact(text);
+  if (starts_.empty()) {
+    CompiledSource src{toks_.data(), sets_.data(), static_cast<std::uint32_t>(toks_.size())};
+    return match_alt(src, text);
   }
   const std::size_t n = starts_.size() - 1;
   for (std::size_t i = 0; i < n; ++i) {
-    CompiledSource src{list_.toks.data() + starts_[i], list_.sets.data(), starts_[i + 1] - starts_[i]};
+    CompiledSource src{toks_.data() + starts_[i], sets_.data(), starts_[i + 1] - starts_[i]};
     if (match_alt(src, text)) return true;
   }
   return false;
@@ -334,22 +384,30 @@ bool Pattern::matches(std::string_view text) const {
 
 std::vector<TokList> Pattern::alternatives() const {
   std::vector<TokList> out;
-  if (compact_) {
+  if (split_) {
     std::string alt;
-    for (std::size_t i = 0; i < split_.count; ++i) {
-      split_.alternative(source_, i, alt);
+    for (std::size_t i = 0; i < split_->split.count; ++i) {
+      split_->split.alternative(source_, i, alt);
       out.emplace_back();
       compile_alt(alt, out.back());
     }
     return out;
   }
-  for (std::size_t i = 0; i + 1 < starts_.size(); ++i) {
+  if (literal_) {
+    out.emplace_back();
+    compile_alt(source_, out.back());
+    return out;
+  }
+  const std::size_t n = alternative_count();
+  for (std::size_t i = 0; i < n; ++i) {
+    const std::uint32_t begin = starts_.empty() ? 0 : starts_[i];
+    const std::uint32_t end = starts_.empty() ? static_cast<std::uint32_t>(toks_.size()) : starts_[i + 1];
     TokList l;
-    for (std::uint32_t k = starts_[i]; k < starts_[i + 1]; ++k) {
-      Tok t = list_.toks[k];
+    for (std::uint32_t k = begin; k < end; ++k) {
+      Tok t = toks_[k];
       if (t.kind == Tok::Kind::Class) {
         t.cls = static_cast<std::uint32_t>(l.sets.size());
-        l.sets.push_back(list_.sets[list_.toks[k].cls]);
+        l.sets.push_back(sets_[toks_[k].cls]);
       }
       l.toks.push_back(t);
     }

@@ -14,6 +14,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -78,6 +79,7 @@ bool match_text(std::string_view pattern, std::string_view text);
 // A compiled glob. Immutable once built; copies are independent.
 class Pattern {
  public:
+  Pattern() = default;
   // Never fails: every text is a pattern.
   static Pattern compile(std::string_view source);
   // Compiles keeping only the brace structure, however small the pattern
@@ -91,17 +93,24 @@ class Pattern {
   std::size_t alternative_count() const;
   // The tokens of every alternative, in order (for inspection and tests).
   std::vector<TokList> alternatives() const;
-  bool compact() const { return compact_; }
+  bool compact() const { return split_ != nullptr; }
 
  private:
+  struct Compact;
+  bool matches_compact(std::string_view text) const;
+
   std::string source_;
-  bool compact_ = false;
-  // Full form: the tokens of alternative i are toks[starts_[i], starts_[i+1]).
-  TokList list_;
+  // A single alternative of plain bytes (no `*?[\`, no group): matching is
+  // comparing with the source, and no tokens are kept.
+  bool literal_ = false;
+  // Full form: the tokens of alternative i are toks_[starts_[i], starts_[i+1]);
+  // with a single alternative starts_ stays empty.
+  std::vector<Tok> toks_;
+  std::vector<ByteSet> sets_;
   std::vector<std::uint32_t> starts_;
-  // Compact form: the brace structure; alternatives are matched from their
-  // texts without being multiplied out.
-  BraceSplit split_;
+  // Compact form: the brace structure only; alternatives are matched from
+  // their texts without being multiplied out. Immutable, so copies share it.
+  std::shared_ptr<const Compact> split_;
 };
 
 }  // namespace quorvel::core::glob

@@ -89,7 +89,7 @@ Result<directive::Selector, ParseError> parse_parts(std::string_view spec, std::
   }
   if (name.empty()) return ParseError{K::EmptyName, {}};
 
-  directive::Selector sel{std::move(kind), glob::Pattern::compile(name), std::nullopt, std::move(note)};
+  directive::Selector sel{std::move(kind), glob::Pattern::compile(name), {}, std::move(note)};
   if (path) sel.path = glob::Pattern::compile(*path);
   return sel;
 }

@@ -1,0 +1,48 @@
+#!/usr/bin/env bash
+# The C++ unit tests and the Python suite under AddressSanitizer and
+# UndefinedBehaviorSanitizer (g++). For Python the sanitizer runtimes are
+# preloaded and the interpreter's own leaks at exit are suppressed.
+#   scripts/sanitize.sh [all|quick]   quick: C++ tests and one interpreter
+set -uo pipefail
+cd "$(dirname "$0")/.."
+mode=${1:-all}
+scripts/setup.sh || exit 1
+python=$(scripts/pythons.sh | sed -n 1p)
+cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DQUORVEL_SANITIZE=ON -DPython3_EXECUTABLE="$python" >/dev/null || exit 1
+cmake --build build-asan -j"$(nproc)" >/dev/null || exit 1
+
+status=0
+echo "== C++ unit tests under ASan+UBSan"
+export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
+ASAN_OPTIONS=detect_leaks=1 build-asan/core_tests --gtest_brief=1 || status=1
+
+preload="$(g++ -print-file-name=libasan.so):$(g++ -print-file-name=libubsan.so)"
+supp=$(mktemp)
+trap 'rm -f "$supp"' EXIT
+cat >"$supp" <<'SUPP'
+# The interpreter keeps much of what it allocates until the process ends.
+leak:^Py
+leak:^_Py
+leak:^_PyObject
+leak:^PyObject_
+leak:^PyMem
+leak:^_PyMem
+leak:python
+leak:libpython
+leak:_ctypes
+SUPP
+mapfile -t pythons < <(scripts/pythons.sh)
+[ "$mode" = quick ] && pythons=("${pythons[0]}")
+for py in "${pythons[@]}"; do
+  version=$("$py" -c 'import platform; print(platform.python_version())')
+  echo "== Python tests under ASan+UBSan, CPython $version"
+  if LD_PRELOAD="$preload" ASAN_OPTIONS=detect_leaks=1:allocator_may_return_null=0 \
+      LSAN_OPTIONS="suppressions=$supp:print_suppressions=0" PYTHONMALLOC=malloc \
+      PYTHONPATH="$PWD/build-asan:/usr/lib/python3/dist-packages" \
+      "$py" -m pytest -q -p no:cacheprovider tests/python -k "not wheel"; then
+    :
+  else
+    status=1
+  fi
+done
+exit $status
