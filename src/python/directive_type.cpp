@@ -162,4 +162,13 @@ bool to_directives(PyObject* o, SmallVec<PyDirective*, 16>& out, Keep& keep) {
   return true;
 }
 
+bool to_fold_args(PyObject* const* a, FoldArgs& out, Keep& keep) {
+  if (!arg_text(a[0], "current", out.current, keep)) return false;
+  if (!to_directives(a[1], out.dirs, keep)) {
+    name_argument_error("directives");
+    return false;
+  }
+  return to_target(a[2], a[3], a[4], out.target, keep);
+}
+
 }  // namespace quorvel::python

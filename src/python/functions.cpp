@@ -130,36 +130,17 @@ Signature g_lint_fold_sig = {"lint_fold", {"current", "directives", "names", "qu
 
 PyObject* lint_fold_impl(PyObject*, PyObject* const* a) {
   Keep keep;
-  std::string_view current;
-  if (!arg_text(a[0], "current", current, keep)) return nullptr;
-  SmallVec<PyDirective*, 16> dirs;
-  if (!to_directives(a[1], dirs, keep)) {
-    name_argument_error("directives");
-    return nullptr;
-  }
-  TargetArgs t;
-  if (!to_target(a[2], a[3], a[4], t, keep)) return nullptr;
-  const auto severity = lint::severity_from_text(current);
-  if (!severity) return raise_directive_error(lint::unknown_severity_message(current));
+  FoldArgs f;
+  if (!to_fold_args(a, f, keep)) return nullptr;
+  const auto severity = lint::severity_from_text(f.current);
+  if (!severity) return raise_directive_error(lint::unknown_severity_message(f.current));
 
-  Ref notes = Ref::steal(PyList_New(0));
-  if (!notes) return nullptr;
-  core::directive::Combined c;
-  const auto target = t.target();
   // Each object knows its lint verb already; tokens that are no lint verb
   // (and settings) are skipped before matching.
-  const bool ok = core::directive::combine(
-      dirs, target, true, [](const PyDirective* d) -> const core::directive::Selector& { return d->record; },
+  return fold_to_tuple(
+      f.dirs, f.target.target(), true,
       [](const PyDirective* d) { return d->lint ? d->lint->vote() : core::directive::Vote{false, 0, false}; },
-      [&](const std::string& note) {
-        Ref s = Ref::steal(new_str(note));
-        return s && PyList_Append(notes.get(), s.get()) == 0;
-      },
-      c);
-  if (!ok) return nullptr;
-  Ref sev = Ref::steal(new_str(lint::severity_text(lint::move(*severity, c.sum))));
-  if (!sev) return nullptr;
-  return PyTuple_Pack(3, sev.get(), c.dropped ? Py_True : Py_False, notes.get());
+      [&](std::int64_t sum) { return lint::severity_text(lint::move(*severity, sum)); });
 }
 
 Signature g_lint_settings_sig = {"lint_settings", {"directives"}, 1, 1, 1, {}};

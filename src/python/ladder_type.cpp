@@ -132,15 +132,8 @@ bool to_steps(PyObject* o, core::ladder::Vocabulary& vocab, Keep& keep) {
 
 PyObject* fold_impl(PyObject* self, PyObject* const* a) {
   Keep keep;
-  std::string_view current;
-  if (!arg_text(a[0], "current", current, keep)) return nullptr;
-  SmallVec<PyDirective*, 16> dirs;
-  if (!to_directives(a[1], dirs, keep)) {
-    name_argument_error("directives");
-    return nullptr;
-  }
-  TargetArgs t;
-  if (!to_target(a[2], a[3], a[4], t, keep)) return nullptr;
+  FoldArgs f;
+  if (!to_fold_args(a, f, keep)) return nullptr;
   core::ladder::Vocabulary vocab;
   if (a[5] && a[5] != Py_None && !to_steps(a[5], vocab, keep)) {
     name_argument_error("steps");
@@ -160,23 +153,10 @@ PyObject* fold_impl(PyObject* self, PyObject* const* a) {
   }
   vocab.prepare();
 
-  Ref notes = Ref::steal(PyList_New(0));
-  if (!notes) return nullptr;
-  core::directive::Combined c;
-  const auto target = t.target();
-  const bool ok = core::directive::combine(
-      dirs, target, vocab.notes,
-      [](const PyDirective* d) -> const core::directive::Selector& { return d->record; },
-      [&](const PyDirective* d) { return vocab.vote(d->record.action.token); },
-      [&](const std::string& note) {
-        Ref s = Ref::steal(new_str(note));
-        return s && PyList_Append(notes.get(), s.get()) == 0;
-      },
-      c);
-  if (!ok) return nullptr;
-  Ref level = Ref::steal(new_str(as_ladder(self)->ladder.step(current, c.sum)));
-  if (!level) return nullptr;
-  return PyTuple_Pack(3, level.get(), c.dropped ? Py_True : Py_False, notes.get());
+  const Ladder& ladder = as_ladder(self)->ladder;
+  return fold_to_tuple(
+      f.dirs, f.target.target(), vocab.notes, [&](const PyDirective* d) { return vocab.vote(d->record.action.token); },
+      [&](std::int64_t sum) { return ladder.step(f.current, sum); });
 }
 
 MethodPair g_position = method_pair<&g_position_sig, &position_impl>(

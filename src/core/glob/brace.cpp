@@ -2,24 +2,11 @@
 
 #include <cstring>
 
+#include "core/text/text.hpp"
+
 namespace quorvel::core::glob {
 
-namespace {
-
-// First unescaped `c` in s[from, end), or npos. `from` is never an escaped
-// position: every caller starts right after an unescaped delimiter.
-std::size_t find_unescaped(std::string_view s, std::size_t from, std::size_t end, char c) {
-  for (std::size_t i = from; i < end; ++i) {
-    if (s[i] == '\\') {
-      ++i;
-    } else if (s[i] == c) {
-      return i;
-    }
-  }
-  return std::string_view::npos;
-}
-
-}  // namespace
+using core::text::find_unescaped;
 
 void BraceSplit::digits(std::size_t index, std::size_t* out) const {
   // `index` in the mixed radix of the group sizes, the last group fastest.

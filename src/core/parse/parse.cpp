@@ -9,18 +9,7 @@ namespace {
 using text::trim;
 using text::trim_start;
 
-// First unescaped `c` in s from `from` (an unescaped position), or npos.
-std::size_t find_unescaped(std::string_view s, std::size_t from, char c) {
-  const std::size_t n = s.size();
-  for (std::size_t i = from; i < n; ++i) {
-    if (s[i] == '\\') {
-      ++i;
-    } else if (s[i] == c) {
-      return i;
-    }
-  }
-  return std::string_view::npos;
-}
+using text::find_unescaped;
 
 }  // namespace
 

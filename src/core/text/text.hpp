@@ -26,6 +26,23 @@ constexpr bool is_white_space(char32_t c) {
          c == 0x2029 || c == 0x202F || c == 0x205F || c == 0x3000;
 }
 
+// The first `c` in s[from, end) that no backslash escapes, or npos: a
+// backslash makes the scan step over the byte after it. `from` must be a
+// position that no backslash escapes (the start, or right after a delimiter).
+inline std::size_t find_unescaped(std::string_view s, std::size_t from, std::size_t end, char c) {
+  for (std::size_t i = from; i < end; ++i) {
+    if (s[i] == '\\') {
+      ++i;
+    } else if (s[i] == c) {
+      return i;
+    }
+  }
+  return std::string_view::npos;
+}
+inline std::size_t find_unescaped(std::string_view s, std::size_t from, char c) {
+  return find_unescaped(s, from, s.size(), c);
+}
+
 // Trims White_Space characters from the ends of valid UTF-8.
 std::string_view trim_start(std::string_view s);
 std::string_view trim_end(std::string_view s);
