@@ -25,6 +25,7 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t siz
   FUZZ_CHECK(p.alternative_count() == (alts ? alts->size() : 1));
   const bool hit = p.matches(text);
   FUZZ_CHECK(Pattern::compile_compact(pattern).matches(text) == hit);
+  FUZZ_CHECK(match_once(pattern, text) == hit);
   if (pattern.find('{') == std::string_view::npos) FUZZ_CHECK(match_text(pattern, text) == hit);
   if (alts) {
     bool any = false;

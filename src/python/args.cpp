@@ -177,6 +177,45 @@ bool to_text(PyObject* o, std::string_view& out, Keep& keep, bool hold) {
     out = std::string_view(p, static_cast<std::size_t>(n));
     return true;
   }
+  // 3.9: the stable ABI has no view of a str's UTF-8. A short str is copied
+  // out as code points and encoded here, with no temporary object; a long
+  // one, or one holding a surrogate, goes through the interpreter's encoder
+  // (which then raises its own exact error).
+  const Py_ssize_t len = PyUnicode_GetLength(o);
+  if (len < 0) return false;
+  constexpr Py_ssize_t kShort = 128;
+  if (len <= kShort) {
+    Py_UCS4 cps[kShort];
+    if (len > 0 && !PyUnicode_AsUCS4(o, cps, kShort, 0)) return false;
+    char out8[kShort * 4];
+    std::size_t n = 0;
+    bool surrogate = false;
+    for (Py_ssize_t i = 0; i < len && !surrogate; ++i) {
+      const Py_UCS4 c = cps[i];
+      if (c < 0x80) {
+        out8[n++] = static_cast<char>(c);
+      } else if (c < 0x800) {
+        out8[n++] = static_cast<char>(0xC0 | (c >> 6));
+        out8[n++] = static_cast<char>(0x80 | (c & 0x3F));
+      } else if (c < 0x10000) {
+        surrogate = c >= 0xD800 && c <= 0xDFFF;
+        out8[n++] = static_cast<char>(0xE0 | (c >> 12));
+        out8[n++] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out8[n++] = static_cast<char>(0x80 | (c & 0x3F));
+      } else {
+        out8[n++] = static_cast<char>(0xF0 | (c >> 18));
+        out8[n++] = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+        out8[n++] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out8[n++] = static_cast<char>(0x80 | (c & 0x3F));
+      }
+    }
+    if (!surrogate) {
+      char* kept = keep.scratch(n);
+      std::memcpy(kept, out8, n);
+      out = std::string_view(kept, n);
+      return true;
+    }
+  }
   PyObject* bytes = PyUnicode_AsUTF8String(o);
   if (!bytes) return false;
   keep.own(bytes);

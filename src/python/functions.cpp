@@ -73,12 +73,8 @@ PyObject* glob_match_impl(PyObject*, PyObject* const* a) {
   Keep keep;
   std::string_view pattern, text;
   if (!arg_text(a[0], "pattern", pattern, keep) || !arg_text(a[1], "text", text, keep)) return nullptr;
-  // Without braces the pattern is its own single alternative, matched as it
-  // is read; with braces it is compiled.
-  const bool hit = std::memchr(pattern.data(), '{', pattern.size()) == nullptr
-                       ? core::glob::match_text(pattern, text)
-                       : core::glob::Pattern::compile(pattern).matches(text);
-  PyObject* result = hit ? Py_True : Py_False;
+  // Matched as the pattern is read: nothing is compiled or kept.
+  PyObject* result = core::glob::match_once(pattern, text) ? Py_True : Py_False;
   Py_IncRef(result);
   return result;
 }

@@ -87,7 +87,8 @@ class SmallVec {
   std::size_t cap_ = N;
 };
 
-// References held for the length of one call; released when it returns.
+// What one call keeps alive until it returns: references, and scratch bytes
+// (UTF-8 made from a str) that must not move.
 class Keep {
  public:
   Keep() = default;
@@ -95,6 +96,7 @@ class Keep {
   Keep& operator=(const Keep&) = delete;
   ~Keep() {
     for (PyObject* o : refs_) Py_DecRef(o);
+    for (char* p : blocks_) ::operator delete(p);
   }
   // Takes over an owned reference.
   void own(PyObject* o) {
@@ -112,9 +114,24 @@ class Keep {
     Py_IncRef(o);
     refs_.push_back(o);
   }
+  // `n` bytes of scratch space that stay put until the call returns.
+  char* scratch(std::size_t n) {
+    if (n <= sizeof inline_ - used_) {
+      char* p = inline_ + used_;
+      used_ += n;
+      return p;
+    }
+    blocks_.reserve(blocks_.size() + 1);
+    char* p = static_cast<char*>(::operator new(n));
+    blocks_.push_back(p);
+    return p;
+  }
 
  private:
   SmallVec<PyObject*, 16> refs_;
+  SmallVec<char*, 4> blocks_;
+  std::size_t used_ = 0;
+  char inline_[1024];
 };
 
 }  // namespace quorvel::python

@@ -48,6 +48,7 @@ TEST(Glob, Table) {
   for (const auto& c : kCases) {
     EXPECT_EQ(Pattern::compile(c.pattern).matches(c.text), c.expected) << c.pattern << " vs " << c.text;
     EXPECT_EQ(Pattern::compile_compact(c.pattern).matches(c.text), c.expected) << "compact " << c.pattern;
+    EXPECT_EQ(match_once(c.pattern, c.text), c.expected) << "once " << c.pattern;
     if (std::string_view(c.pattern).find('{') == std::string_view::npos) {
       EXPECT_EQ(match_text(c.pattern, c.text), c.expected) << "text " << c.pattern;
     }
@@ -114,6 +115,8 @@ TEST(Brace, Cap) {
   EXPECT_FALSE(expand_braces_capped("{a,b,c,d,e,f}{a,b,c,d,e,f}{a,b,c,d,e,f}{a,b,c,d,e,f}"));
   // Past the cap the source is its own literal alternative.
   const Pattern p = Pattern::compile(eleven);
+  EXPECT_TRUE(match_once(eleven, eleven));
+  EXPECT_TRUE(match_once(ten.substr(0, 5 * 9), "ababababa"));  // more groups than kept inline
   EXPECT_EQ(p.alternative_count(), 1u);
   EXPECT_TRUE(p.matches(eleven));
   EXPECT_FALSE(p.matches(std::string(11, 'a')));
@@ -198,6 +201,7 @@ TEST(Pattern, AgreesWithReferenceOnAllSmallPatterns) {
       for (const auto& a : alts) want = want || reference_alt(a, 0, text);
       ASSERT_EQ(p.matches(text), want) << "pattern " << pat << " text " << text;
       ASSERT_EQ(compact.matches(text), want) << "compact pattern " << pat << " text " << text;
+      ASSERT_EQ(match_once(pat, text), want) << "once pattern " << pat << " text " << text;
     }
   }
 }

@@ -52,3 +52,16 @@ def test_many_single_choice_groups():
 def test_patterns_without_metacharacters_match_themselves(pattern):
     assert glob_match(pattern, pattern) is True
     assert glob_match(pattern, pattern + "x") is False
+
+
+@pytest.mark.parametrize("length", [0, 1, 127, 128, 129, 1000])
+@pytest.mark.parametrize("char", ["a", "é", "€", "💡"])
+def test_text_conversion_at_every_length(length, char):
+    text = char * length
+    assert glob_match(text, text) is True
+    assert glob_match("?" * len(text.encode()), text) is True
+    assert glob_match(text + "*", text + "x") is True
+    with pytest.raises(UnicodeEncodeError):
+        glob_match(text + "\udfff", text)
+    with pytest.raises(UnicodeEncodeError):
+        glob_match("*", "\ud800" + text)

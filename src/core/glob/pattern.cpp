@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "core/text/text.hpp"
+
 namespace quorvel::core::glob {
 
 namespace {
@@ -271,6 +273,78 @@ void compile_one(std::string_view alt, std::vector<Tok>& toks, std::vector<ByteS
 }
 
 }  // namespace
+
+bool match_once(std::string_view pattern, std::string_view text) {
+  if (pattern.find('{') == std::string_view::npos) return match_text(pattern, text);
+  // The brace structure in fixed arrays: pieces between groups and every
+  // group's choices, as views into the pattern.
+  constexpr std::size_t kGroups = 8, kChoices = 64;
+  std::string_view prefix[kGroups + 1];
+  std::string_view choice[kChoices];
+  std::size_t first[kGroups + 1];  // index of each group's first choice
+  std::size_t ngroups = 0, nchoices = 0, count = 1, pos = 0;
+  const std::size_t n = pattern.size();
+  for (;;) {
+    const std::size_t open = text::find_unescaped(pattern, pos, n, '{');
+    if (open == std::string_view::npos || open + 1 == n) break;
+    const std::size_t close = text::find_unescaped(pattern, open + 1, n, '}');
+    if (close == std::string_view::npos) break;
+    if (ngroups == kGroups) return Pattern::compile(pattern).matches(text);
+    prefix[ngroups] = pattern.substr(pos, open - pos);
+    first[ngroups] = nchoices;
+    std::size_t start = open + 1, k = 0;
+    for (;;) {
+      if (nchoices == kChoices) return Pattern::compile(pattern).matches(text);
+      const std::size_t comma = text::find_unescaped(pattern, start, close, ',');
+      const std::size_t end = comma == std::string_view::npos ? close : comma;
+      choice[nchoices++] = pattern.substr(start, end - start);
+      ++k;
+      if (comma == std::string_view::npos) break;
+      start = comma + 1;
+    }
+    if (k > kMaxAlternatives / count) return match_text(pattern, text);  // past the cap: literal
+    count *= k;
+    ++ngroups;
+    pos = close + 1;
+  }
+  first[ngroups] = nchoices;
+  prefix[ngroups] = pattern.substr(pos);
+  Segments segs;
+  std::size_t digit[kGroups] = {};
+  for (std::size_t alt = 0; alt < count; ++alt) {
+    segs.count = 0;
+    for (std::size_t g = 0; g < ngroups; ++g) {
+      segs.seg[segs.count++] = prefix[g];
+      segs.seg[segs.count++] = choice[first[g] + digit[g]];
+    }
+    segs.seg[segs.count++] = prefix[ngroups];
+    // A short alternative is laid out flat, where it reads fastest.
+    char flat[256];
+    std::size_t len = 0;
+    for (std::size_t k = 0; k < segs.count && len <= sizeof flat; ++k) len += segs.seg[k].size();
+    bool hit;
+    if (len <= sizeof flat) {
+      char* w = flat;
+      for (std::size_t k = 0; k < segs.count; ++k) {
+        if (!segs.seg[k].empty()) std::memcpy(w, segs.seg[k].data(), segs.seg[k].size());
+        w += segs.seg[k].size();
+      }
+      hit = match_text(std::string_view(flat, len), text);
+    } else {
+      SegCursor cur{&segs, 0, 0};
+      cur.settle();
+      TextSource<SegCursor> src{cur, {}};
+      hit = match_alt(src, text);
+    }
+    if (hit) return true;
+    // Next alternative: the last group varies fastest.
+    for (std::size_t g = ngroups; g-- > 0;) {
+      if (++digit[g] < first[g + 1] - first[g]) break;
+      digit[g] = 0;
+    }
+  }
+  return false;
+}
 
 Pattern Pattern::compile(std::string_view source) {
   Pattern p;

@@ -76,6 +76,11 @@ void compile_alt(std::string_view alt, TokList& out);
 // (the same tokens compile_alt would give, read on the fly).
 bool match_text(std::string_view pattern, std::string_view text);
 
+// Matches any pattern against `text` without keeping a compiled form: the
+// same answer as Pattern::compile(pattern).matches(text), and for patterns of
+// a few groups without allocating.
+bool match_once(std::string_view pattern, std::string_view text);
+
 // A compiled glob. Immutable once built; copies are independent.
 class Pattern {
  public:

@@ -1,0 +1,62 @@
+// Core micro-benchmarks: brace expansion, compilation and matching, with the
+// per-byte cost of matching.
+#include <benchmark/benchmark.h>
+
+#include <string>
+
+#include "core/glob/brace.hpp"
+#include "core/glob/pattern.hpp"
+#include "core/parse/parse.hpp"
+
+using namespace quorvel::core;
+
+static void BM_ExpandBraces(benchmark::State& state) {
+  for (auto _ : state) benchmark::DoNotOptimize(glob::expand_braces_capped("{src,lib,test}/**/*.{c,h,cc,hh}"));
+}
+BENCHMARK(BM_ExpandBraces);
+
+static void BM_CompilePlain(benchmark::State& state) {
+  for (auto _ : state) benchmark::DoNotOptimize(glob::Pattern::compile("src/**/*.rs"));
+}
+BENCHMARK(BM_CompilePlain);
+
+static void BM_CompileBraces(benchmark::State& state) {
+  for (auto _ : state) benchmark::DoNotOptimize(glob::Pattern::compile("{src,lib}/*.{c,h}"));
+}
+BENCHMARK(BM_CompileBraces);
+
+static void BM_ParseDirective(benchmark::State& state) {
+  for (auto _ : state) benchmark::DoNotOptimize(parse::parse_as("suppress:<py>long-*@tests/**=legacy"));
+}
+BENCHMARK(BM_ParseDirective);
+
+static void BM_MatchShort(benchmark::State& state) {
+  const auto p = glob::Pattern::compile("*.py");
+  for (auto _ : state) benchmark::DoNotOptimize(p.matches("pkg/module/file.py"));
+}
+BENCHMARK(BM_MatchShort);
+
+// Per byte: a star pattern whose match scans the whole text.
+static void BM_MatchPerByte(benchmark::State& state) {
+  const auto p = glob::Pattern::compile("*a*b*c*.rs");
+  const std::string text = std::string(static_cast<std::size_t>(state.range(0)), 'x') + "a_b_c_.rs";
+  for (auto _ : state) benchmark::DoNotOptimize(p.matches(text));
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(text.size()));
+}
+BENCHMARK(BM_MatchPerByte)->RangeMultiplier(10)->Range(10, 1000000);
+
+// The worst case of the single-restart matcher: a long star segment that
+// almost matches at every position, about n * m steps.
+static void BM_MatchWorstCase(benchmark::State& state) {
+  const auto n = static_cast<std::size_t>(state.range(0));
+  std::string src(1, '*');
+  src.append(n, 'a');
+  src += 'b';
+  const auto p = glob::Pattern::compile(src);
+  const std::string text(10000, 'a');
+  for (auto _ : state) benchmark::DoNotOptimize(p.matches(text));
+  state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(n * text.size()));
+}
+BENCHMARK(BM_MatchWorstCase)->Arg(10)->Arg(100)->Arg(1000);
+
+BENCHMARK_MAIN();
