@@ -18,6 +18,12 @@ using core::text::trim_start;
 
 // Reads `fd` to its end, appending to `out`.
 bool read_all(int fd, std::string& out, int& err, const InterruptCheck& check) {
+  // A signal that came just before the read would otherwise wait for the
+  // end of the input: ask once before blocking.
+  if (check && check()) {
+    err = EINTR;
+    return false;
+  }
   std::size_t chunk = 64 * 1024;
   for (;;) {
     if (out.capacity() - out.size() < chunk) out.reserve(out.size() + chunk);
