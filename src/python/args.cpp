@@ -185,12 +185,18 @@ bool to_text(PyObject* o, std::string_view& out, Keep& keep, bool hold) {
   if (len < 0) return false;
   constexpr Py_ssize_t kShort = 128;
   if (len <= kShort) {
-    Py_UCS4 cps[kShort];
+    Py_UCS4 cps[kShort > 0 ? kShort : 1];
     if (len > 0 && !PyUnicode_AsUCS4(o, cps, kShort, 0)) return false;
-    char out8[kShort * 4];
+    char* out8 = keep.scratch(static_cast<std::size_t>(len) * 4);
     std::size_t n = 0;
     bool surrogate = false;
-    for (Py_ssize_t i = 0; i < len && !surrogate; ++i) {
+    Py_UCS4 any = 0;
+    for (Py_ssize_t i = 0; i < len; ++i) any |= cps[i];
+    if (any < 0x80) {  // ASCII, the common case: one byte per code point
+      for (Py_ssize_t i = 0; i < len; ++i) out8[i] = static_cast<char>(cps[i]);
+      n = static_cast<std::size_t>(len);
+    }
+    for (Py_ssize_t i = any < 0x80 ? len : 0; i < len && !surrogate; ++i) {
       const Py_UCS4 c = cps[i];
       if (c < 0x80) {
         out8[n++] = static_cast<char>(c);
@@ -209,10 +215,9 @@ bool to_text(PyObject* o, std::string_view& out, Keep& keep, bool hold) {
         out8[n++] = static_cast<char>(0x80 | (c & 0x3F));
       }
     }
+    keep.unscratch(out8 + n);
     if (!surrogate) {
-      char* kept = keep.scratch(n);
-      std::memcpy(kept, out8, n);
-      out = std::string_view(kept, n);
+      out = std::string_view(out8, n);
       return true;
     }
   }

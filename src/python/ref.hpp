@@ -114,6 +114,11 @@ class Keep {
     Py_IncRef(o);
     refs_.push_back(o);
   }
+  // Gives back the last `n` bytes of the inline scratch space (after a
+  // request that turned out larger than needed).
+  void unscratch(char* end_of_use) {
+    if (end_of_use >= inline_ && end_of_use <= inline_ + used_) used_ = static_cast<std::size_t>(end_of_use - inline_);
+  }
   // `n` bytes of scratch space that stay put until the call returns.
   char* scratch(std::size_t n) {
     if (n <= sizeof inline_ - used_) {

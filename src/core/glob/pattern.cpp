@@ -20,9 +20,24 @@ struct FlatCursor {
   bool operator==(const FlatCursor& o) const { return p == o.p; }
 };
 
+// A piece of text with a trivial constructor, so that arrays of them cost
+// nothing until they are filled.
+struct Piece {
+  const char* ptr;
+  std::size_t len;
+  Piece& operator=(std::string_view v) {
+    ptr = v.data();
+    len = v.size();
+    return *this;
+  }
+  operator std::string_view() const { return {ptr, len}; }
+  std::size_t size() const { return len; }
+  char operator[](std::size_t i) const { return ptr[i]; }
+};
+
 // Over a short list of texts read as one (a compact alternative).
 struct Segments {
-  std::string_view seg[24];
+  Piece seg[24];
   std::size_t count = 0;
 };
 
@@ -279,8 +294,8 @@ bool match_once(std::string_view pattern, std::string_view text) {
   // The brace structure in fixed arrays: pieces between groups and every
   // group's choices, as views into the pattern.
   constexpr std::size_t kGroups = 8, kChoices = 64;
-  std::string_view prefix[kGroups + 1];
-  std::string_view choice[kChoices];
+  Piece prefix[kGroups + 1];
+  Piece choice[kChoices];
   std::size_t first[kGroups + 1];  // index of each group's first choice
   std::size_t ngroups = 0, nchoices = 0, count = 1, pos = 0;
   const std::size_t n = pattern.size();
@@ -319,14 +334,14 @@ bool match_once(std::string_view pattern, std::string_view text) {
     }
     segs.seg[segs.count++] = prefix[ngroups];
     // A short alternative is laid out flat, where it reads fastest.
-    char flat[256];
+    char flat[256];  // left uninitialised: only the first `len` bytes are read
     std::size_t len = 0;
     for (std::size_t k = 0; k < segs.count && len <= sizeof flat; ++k) len += segs.seg[k].size();
     bool hit;
     if (len <= sizeof flat) {
       char* w = flat;
       for (std::size_t k = 0; k < segs.count; ++k) {
-        if (!segs.seg[k].empty()) std::memcpy(w, segs.seg[k].data(), segs.seg[k].size());
+        if (segs.seg[k].len != 0) std::memcpy(w, segs.seg[k].ptr, segs.seg[k].len);
         w += segs.seg[k].size();
       }
       hit = match_text(std::string_view(flat, len), text);
