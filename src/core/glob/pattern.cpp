@@ -290,59 +290,69 @@ void compile_one(std::string_view alt, std::vector<Tok>& toks, std::vector<ByteS
 }  // namespace
 
 bool match_once(std::string_view pattern, std::string_view text) {
-  if (pattern.find('{') == std::string_view::npos) return match_text(pattern, text);
-  // The brace structure in fixed arrays: pieces between groups and every
-  // group's choices, as views into the pattern.
+  const char* const p = pattern.data();
+  const std::size_t n = pattern.size();
+  if (std::memchr(p, '{', n) == nullptr) return match_text(pattern, text);
+  // The brace structure in fixed arrays, found in one pass: pieces between
+  // groups and every group's choices. A `{` opens a group only if a `}`
+  // follows; until then its choices are tentative.
   constexpr std::size_t kGroups = 8, kChoices = 64;
   Piece prefix[kGroups + 1];
   Piece choice[kChoices];
   std::size_t first[kGroups + 1];  // index of each group's first choice
   std::size_t ngroups = 0, nchoices = 0, count = 1, pos = 0;
-  const std::size_t n = pattern.size();
-  for (;;) {
-    const std::size_t open = text::find_unescaped(pattern, pos, n, '{');
-    if (open == std::string_view::npos || open + 1 == n) break;
-    const std::size_t close = text::find_unescaped(pattern, open + 1, n, '}');
-    if (close == std::string_view::npos) break;
-    if (ngroups == kGroups) return Pattern::compile(pattern).matches(text);
-    prefix[ngroups] = pattern.substr(pos, open - pos);
-    first[ngroups] = nchoices;
-    std::size_t start = open + 1, k = 0;
-    for (;;) {
+  std::size_t open = 0;  // start of the tentative group's current choice
+  bool in_group = false;
+  for (std::size_t i = 0; i < n; ++i) {
+    const char c = p[i];
+    if (c == '\\') {
+      ++i;
+    } else if (!in_group) {
+      if (c == '{' && i + 1 < n) {
+        if (ngroups == kGroups) return Pattern::compile(pattern).matches(text);
+        prefix[ngroups] = pattern.substr(pos, i - pos);
+        first[ngroups] = nchoices;
+        open = i + 1;
+        in_group = true;
+      }
+    } else if (c == ',' || c == '}') {
       if (nchoices == kChoices) return Pattern::compile(pattern).matches(text);
-      const std::size_t comma = text::find_unescaped(pattern, start, close, ',');
-      const std::size_t end = comma == std::string_view::npos ? close : comma;
-      choice[nchoices++] = pattern.substr(start, end - start);
-      ++k;
-      if (comma == std::string_view::npos) break;
-      start = comma + 1;
+      choice[nchoices++] = pattern.substr(open, i - open);
+      open = i + 1;
+      if (c == '}') {
+        const std::size_t k = nchoices - first[ngroups];
+        if (k > kMaxAlternatives / count) return match_text(pattern, text);  // past the cap: literal
+        count *= k;
+        ++ngroups;
+        pos = i + 1;
+        in_group = false;
+      }
     }
-    if (k > kMaxAlternatives / count) return match_text(pattern, text);  // past the cap: literal
-    count *= k;
-    ++ngroups;
-    pos = close + 1;
   }
+  // An unclosed `{` (and what follows it) is literal text.
+  if (in_group) nchoices = first[ngroups];
   first[ngroups] = nchoices;
   prefix[ngroups] = pattern.substr(pos);
   Segments segs;
   std::size_t digit[kGroups] = {};
   for (std::size_t alt = 0; alt < count; ++alt) {
     segs.count = 0;
+    std::size_t len = 0;
     for (std::size_t g = 0; g < ngroups; ++g) {
       segs.seg[segs.count++] = prefix[g];
       segs.seg[segs.count++] = choice[first[g] + digit[g]];
+      len += prefix[g].len + choice[first[g] + digit[g]].len;
     }
     segs.seg[segs.count++] = prefix[ngroups];
-    // A short alternative is laid out flat, where it reads fastest.
-    char flat[256];  // left uninitialised: only the first `len` bytes are read
-    std::size_t len = 0;
-    for (std::size_t k = 0; k < segs.count && len <= sizeof flat; ++k) len += segs.seg[k].size();
+    len += prefix[ngroups].len;
     bool hit;
+    char flat[256];  // left uninitialised: only the first `len` bytes are read
     if (len <= sizeof flat) {
+      // A short alternative is laid out flat, where it reads fastest.
       char* w = flat;
       for (std::size_t k = 0; k < segs.count; ++k) {
         if (segs.seg[k].len != 0) std::memcpy(w, segs.seg[k].ptr, segs.seg[k].len);
-        w += segs.seg[k].size();
+        w += segs.seg[k].len;
       }
       hit = match_text(std::string_view(flat, len), text);
     } else {
