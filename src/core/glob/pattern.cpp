@@ -278,13 +278,34 @@ struct Pattern::Compact {
 
 namespace {
 
-bool plain_literal(std::string_view s) { return s.find_first_of("*?[\\") == std::string_view::npos; }
+bool plain_literal(std::string_view s) {
+  for (char c : s) {
+    if (c == '*' || c == '?' || c == '[' || c == '\\') return false;
+  }
+  return true;
+}
 
 void compile_one(std::string_view alt, std::vector<Tok>& toks, std::vector<ByteSet>& sets) {
   TokList l{std::move(toks), std::move(sets)};
   compile_alt(alt, l);
   toks = std::move(l.toks);
   sets = std::move(l.sets);
+}
+
+}  // namespace
+
+namespace {
+
+bool plain_literal(std::string_view s);
+
+// Plain bytes that cannot close a class either.
+bool closing_plain(std::string_view s) { return plain_literal(s) && s.find(']') == std::string_view::npos; }
+
+// Whether `text` ends with a + b.
+bool ends_with(std::string_view text, std::string_view a, std::string_view b) {
+  if (text.size() < a.size() + b.size()) return false;
+  const std::string_view end = text.substr(text.size() - a.size() - b.size());
+  return end.substr(0, a.size()) == a && end.substr(a.size()) == b;
 }
 
 }  // namespace
@@ -335,7 +356,34 @@ bool match_once(std::string_view pattern, std::string_view text) {
   prefix[ngroups] = pattern.substr(pos);
   Segments segs;
   std::size_t digit[kGroups] = {};
+  // Every alternative that takes choice d of the first group starts with
+  // prefix[0] + choice[d]; when those are plain bytes, a text that does not
+  // start with them rules out all of these alternatives at once.
+  const std::size_t per_first = ngroups == 0 ? count : count / (first[1] - first[0]);
+  const bool plain_prefix = ngroups > 0 && plain_literal(prefix[0]);
+  if (plain_prefix && text.substr(0, prefix[0].len) != std::string_view(prefix[0])) return false;
+  const bool tail_plain = ngroups > 0 && closing_plain(prefix[ngroups]);
   for (std::size_t alt = 0; alt < count; ++alt) {
+    if (plain_prefix && alt % per_first == 0) {
+      const Piece c = choice[first[0] + digit[0]];
+      if (plain_literal(c) && text.substr(prefix[0].len, c.len) != std::string_view(c)) {
+        alt += per_first - 1;  // skip every alternative with this first choice
+        digit[0] = (digit[0] + 1) % (first[1] - first[0]);
+        continue;
+      }
+    }
+    if (tail_plain) {
+      // Likewise at the end: choice + tail of plain bytes holding no `]`
+      // (so no class opened before can close in them) end the alternative.
+      const Piece c = choice[first[ngroups - 1] + digit[ngroups - 1]];
+      if (closing_plain(c) && !ends_with(text, std::string_view(c), std::string_view(prefix[ngroups]))) {
+        for (std::size_t g = ngroups; g-- > 0;) {
+          if (++digit[g] < first[g + 1] - first[g]) break;
+          digit[g] = 0;
+        }
+        continue;
+      }
+    }
     segs.count = 0;
     std::size_t len = 0;
     for (std::size_t g = 0; g < ngroups; ++g) {
@@ -374,7 +422,7 @@ bool match_once(std::string_view pattern, std::string_view text) {
 Pattern Pattern::compile(std::string_view source) {
   Pattern p;
   p.source_ = std::string(source);
-  if (source.find_first_of("{*?[\\") == std::string_view::npos) {
+  if (plain_literal(source) && source.find('{') == std::string_view::npos) {
     p.literal_ = true;
     return p;
   }
