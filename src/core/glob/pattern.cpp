@@ -448,14 +448,12 @@ Pattern Pattern::compile(std::string_view source) {
     compile_one(alt, p.toks_, p.sets_);
   } else {
     std::string alt;
-    p.starts_.reserve(split->count + 1);
-    p.toks_.reserve(split->total_bytes);
+    p.toks_.reserve(split->total_bytes + split->count);
     for (std::size_t i = 0; i < split->count; ++i) {
-      p.starts_.push_back(static_cast<std::uint32_t>(p.toks_.size()));
+      if (i != 0) p.toks_.push_back(Tok{Tok::Kind::End, 0, 0});
       split->alternative(p.source_, i, alt);
       compile_one(alt, p.toks_, p.sets_);
     }
-    p.starts_.push_back(static_cast<std::uint32_t>(p.toks_.size()));
   }
   p.toks_.shrink_to_fit();
   return p;
@@ -473,7 +471,9 @@ Pattern Pattern::compile_compact(std::string_view source) {
 
 std::size_t Pattern::alternative_count() const {
   if (split_) return split_->split.count;
-  return starts_.empty() ? 1 : starts_.size() - 1;
+  std::size_t n = 1;
+  for (const Tok& t : toks_) n += t.kind == Tok::Kind::End;
+  return n;
 }
 
 namespace {
@@ -517,16 +517,16 @@ bool Pattern::matches_compact(std::string_view text) const {
 bool Pattern::matches(std::string_view text) const {
   if (literal_) return text == source_;
   if (split_) return matches_compact(text);
-  if (starts_.empty()) {
-    CompiledSource src{toks_.data(), sets_.data(), static_cast<std::uint32_t>(toks_.size())};
-    return match_alt(src, text);
-  }
-  const std::size_t n = starts_.size() - 1;
-  for (std::size_t i = 0; i < n; ++i) {
-    CompiledSource src{toks_.data() + starts_[i], sets_.data(), starts_[i + 1] - starts_[i]};
+  const Tok* begin = toks_.data();
+  const Tok* const end = begin + toks_.size();
+  for (;;) {
+    const Tok* stop = begin;
+    while (stop != end && stop->kind != Tok::Kind::End) ++stop;
+    CompiledSource src{begin, sets_.data(), static_cast<std::uint32_t>(stop - begin)};
     if (match_alt(src, text)) return true;
+    if (stop == end) return false;
+    begin = stop + 1;
   }
-  return false;
 }
 
 std::vector<TokList> Pattern::alternatives() const {
@@ -545,20 +545,19 @@ std::vector<TokList> Pattern::alternatives() const {
     compile_alt(source_, out.back());
     return out;
   }
-  const std::size_t n = alternative_count();
-  for (std::size_t i = 0; i < n; ++i) {
-    const std::uint32_t begin = starts_.empty() ? 0 : starts_[i];
-    const std::uint32_t end = starts_.empty() ? static_cast<std::uint32_t>(toks_.size()) : starts_[i + 1];
-    TokList l;
-    for (std::uint32_t k = begin; k < end; ++k) {
-      Tok t = toks_[k];
-      if (t.kind == Tok::Kind::Class) {
-        t.cls = static_cast<std::uint32_t>(l.sets.size());
-        l.sets.push_back(sets_[toks_[k].cls]);
-      }
-      l.toks.push_back(t);
+  out.emplace_back();
+  for (const Tok& k : toks_) {
+    TokList& l = out.back();
+    if (k.kind == Tok::Kind::End) {
+      out.emplace_back();
+      continue;
     }
-    out.push_back(std::move(l));
+    Tok t = k;
+    if (t.kind == Tok::Kind::Class) {
+      t.cls = static_cast<std::uint32_t>(l.sets.size());
+      l.sets.push_back(sets_[k.cls]);
+    }
+    l.toks.push_back(t);
   }
   return out;
 }

@@ -40,7 +40,9 @@ struct ByteSet {
 // One compiled token. A class token refers to the accepted set of bytes
 // (members, or non-members when it was written `[!...]`).
 struct Tok {
-  enum class Kind : std::uint8_t { Star, Any, Lit, Class };
+  // End separates the alternatives of a compiled pattern; compile_alt never
+  // produces it.
+  enum class Kind : std::uint8_t { Star, Any, Lit, Class, End };
   Kind kind;
   std::uint8_t byte;   // Lit
   std::uint32_t cls;   // Class: index into the pattern's sets
@@ -56,7 +58,8 @@ struct TokView {
       case Tok::Kind::Any: return true;
       case Tok::Kind::Lit: return b == byte;
       case Tok::Kind::Class: return set->has(b);
-      case Tok::Kind::Star: break;
+      case Tok::Kind::Star:
+      case Tok::Kind::End: break;
     }
     return false;
   }
@@ -108,11 +111,10 @@ class Pattern {
   // A single alternative of plain bytes (no `*?[\`, no group): matching is
   // comparing with the source, and no tokens are kept.
   bool literal_ = false;
-  // Full form: the tokens of alternative i are toks_[starts_[i], starts_[i+1]);
-  // with a single alternative starts_ stays empty.
+  // Full form: the tokens of every alternative, in order, each but the last
+  // followed by an End token.
   std::vector<Tok> toks_;
   std::vector<ByteSet> sets_;
-  std::vector<std::uint32_t> starts_;
   // Compact form: the brace structure only; alternatives are matched from
   // their texts without being multiplied out. Immutable, so copies share it.
   std::shared_ptr<const Compact> split_;
