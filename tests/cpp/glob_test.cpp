@@ -152,6 +152,36 @@ TEST(Pattern, CompactFormForLargeAlternatives) {
   EXPECT_TRUE(copy.matches(big + "aaaaaaaaaa"));
 }
 
+// Classes read on the fly are remembered by position (a star re-reads the
+// same tokens on every restart); more classes than the memo holds, and long
+// ones, must still give the compiled answer.
+TEST(Pattern, RememberedClassesAgreeWithCompiled) {
+  std::string many = "*";
+  for (int i = 0; i < 12; ++i) {
+    many += '[';
+    many += static_cast<char>('a' + i);
+    many += "-z]";
+  }
+  std::string long_class = "*[";
+  long_class.append(5000, 'a');
+  long_class += "]b";
+  const std::pair<std::string, std::string> cases[] = {
+      {many, "xxxxabcdefghijklm"}, {many, "xxxxabcdefghijkl"}, {many, "mmmmmmmmmmmm"},
+      {long_class, std::string(3000, 'x') + "ab"}, {long_class, std::string(3000, 'x') + "xb"},
+      {many + "{a,b}", "qqabcdefghijklmb"}, {long_class + "{c,d}", "xxabd"},
+  };
+  for (const auto& [pattern, text] : cases) {
+    const bool want = Pattern::compile(pattern).matches(text);
+    EXPECT_EQ(match_once(pattern, text), want) << pattern.substr(0, 40);
+    EXPECT_EQ(Pattern::compile_compact(pattern).matches(text), want) << pattern.substr(0, 40);
+    if (pattern.find('{') == std::string::npos) {
+      EXPECT_EQ(match_text(pattern, text), want);
+    }
+  }
+  EXPECT_TRUE(match_once(long_class, std::string(3000, 'x') + "ab"));
+  EXPECT_TRUE(match_once(many, "xxxxabcdefghijklm"));
+}
+
 // --- Cross-check against a reference matcher on every small pattern. -------
 
 // Straightforward backtracking over the tokens of one alternative.

@@ -18,6 +18,7 @@ struct FlatCursor {
   std::uint8_t peek() const { return static_cast<std::uint8_t>(*p); }
   void advance() { ++p; }
   bool operator==(const FlatCursor& o) const { return p == o.p; }
+  std::uintptr_t key() const { return reinterpret_cast<std::uintptr_t>(p); }
 };
 
 // A piece of text with a trivial constructor, so that arrays of them cost
@@ -57,6 +58,7 @@ struct SegCursor {
     ++off;
     settle();
   }
+  std::uintptr_t key() const { return (static_cast<std::uintptr_t>(i) << 48) | off; }
 };
 
 // Reads one bracket-class element: a literal byte or a bare dash.
@@ -191,12 +193,47 @@ struct CompiledSource {
 // Tokens read from pattern text on the fly.
 template <class Cur>
 struct TextSource {
+  explicit TextSource(Cur c) : start(c) {}
   Cur start;
   mutable ByteSet scratch;
+  // Classes already read, by position: the star's restarts read the same
+  // tokens again and again, and a long class must not cost its length each
+  // time (a match stays within about tokens x bytes steps).
+  struct Memo {
+    std::uintptr_t key;
+    Cur after;
+    ByteSet set;
+  };
+  static constexpr std::size_t kMemo = 8;
+  mutable Memo memo[kMemo];
+  mutable std::size_t memo_used = 0;
   using Pos = Cur;
   Pos begin() const { return start; }
   bool read(Pos& p, TokView& t) const {
     if (p.at_end()) return false;
+    if (p.peek() == '[') {
+      const std::uintptr_t key = p.key();
+      const std::size_t n = memo_used < kMemo ? memo_used : kMemo;
+      for (std::size_t k = 0; k < n; ++k) {
+        if (memo[k].key == key) {
+          p = memo[k].after;
+          t.kind = Tok::Kind::Class;
+          t.set = &memo[k].set;
+          return true;
+        }
+      }
+      const Cur at = p;
+      t.kind = read_token(p, t.byte, scratch);
+      t.set = &scratch;
+      if (t.kind == Tok::Kind::Class) {
+        Memo& m = memo[memo_used++ % kMemo];
+        m.key = at.key();
+        m.after = p;
+        m.set = scratch;
+        t.set = &m.set;
+      }
+      return true;
+    }
     t.kind = read_token(p, t.byte, scratch);
     t.set = &scratch;
     return true;
@@ -265,7 +302,7 @@ void compile_alt(std::string_view alt, TokList& out) {
 }
 
 bool match_text(std::string_view pattern, std::string_view text) {
-  TextSource<FlatCursor> src{FlatCursor{pattern.data(), pattern.data() + pattern.size()}, {}};
+  TextSource<FlatCursor> src{FlatCursor{pattern.data(), pattern.data() + pattern.size()}};
   return match_alt(src, text);
 }
 
@@ -406,7 +443,7 @@ bool match_once(std::string_view pattern, std::string_view text) {
     } else {
       SegCursor cur{&segs, 0, 0};
       cur.settle();
-      TextSource<SegCursor> src{cur, {}};
+      TextSource<SegCursor> src{cur};
       hit = match_alt(src, text);
     }
     if (hit) return true;
@@ -508,7 +545,7 @@ bool Pattern::matches_compact(std::string_view text) const {
     compact_segments(source_, c.split, i, skip, segs);
     SegCursor cur{&segs, 0, 0};
     cur.settle();
-    TextSource<SegCursor> src{cur, {}};
+    TextSource<SegCursor> src{cur};
     if (match_alt(src, text)) return true;
   }
   return false;

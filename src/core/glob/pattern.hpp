@@ -23,9 +23,10 @@
 
 namespace quorvel::core::glob {
 
-// A set of bytes, as a 256-bit map.
+// A set of bytes, as a 256-bit map. `ByteSet{}` is the empty set; a
+// default-initialised one is left unset, for scratch space.
 struct ByteSet {
-  std::array<std::uint64_t, 4> bits{};
+  std::array<std::uint64_t, 4> bits;
   void add(std::uint8_t b) { bits[b >> 6] |= std::uint64_t{1} << (b & 63); }
   void add_range(std::uint8_t lo, std::uint8_t hi) {
     for (unsigned b = lo; b <= hi; ++b) add(static_cast<std::uint8_t>(b));
