@@ -27,7 +27,7 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t siz
   FUZZ_CHECK(Pattern::compile_compact(pattern).matches(text) == hit);
   FUZZ_CHECK(match_once(pattern, text) == hit);
   if (pattern.find('{') == std::string_view::npos) FUZZ_CHECK(match_text(pattern, text) == hit);
-  if (alts) {
+  if (alts && alts->size() <= 64) {  // the cross-check per alternative is slow under ASan
     bool any = false;
     for (const auto& a : *alts) any = any || match_text(a, text);
     FUZZ_CHECK(any == hit);
