@@ -169,6 +169,10 @@ TEST(Pattern, RememberedClassesAgreeWithCompiled) {
       {many, "xxxxabcdefghijklm"}, {many, "xxxxabcdefghijkl"}, {many, "mmmmmmmmmmmm"},
       {long_class, std::string(3000, 'x') + "ab"}, {long_class, std::string(3000, 'x') + "xb"},
       {many + "{a,b}", "qqabcdefghijklmb"}, {long_class + "{c,d}", "xxabd"},
+      // An unterminated bracket read after more classes than the memo holds
+      // must not disturb the remembered ones (the star restarts after it).
+      {"*[ab][cd][ef][gh][ij][kl][mn][op][qr]x[", "bdfhjlnprx[bdfhjlnprx["},
+      {"*[ab][cd][ef][gh][ij][kl][mn][op][qr]x[", "bdfhjlnprx[bdfhjlnpsx["},
   };
   for (const auto& [pattern, text] : cases) {
     const bool want = Pattern::compile(pattern).matches(text);

@@ -141,10 +141,11 @@ bool read_class(Cur& c, ByteSet& set) {
   return true;
 }
 
-// Reads the token at `c` (not at its end) and advances past it. A class's
-// accepted set goes to `set`.
-template <class Cur>
-Tok::Kind read_token(Cur& c, std::uint8_t& byte, ByteSet& set) {
+// Reads the token at `c` (not at its end) and advances past it. At a `[`,
+// `bracket(c, byte)` is called with `c` right after it and reads the class,
+// or makes the `[` a literal (and returns what it read).
+template <class Cur, class Bracket>
+inline Tok::Kind read_token(Cur& c, std::uint8_t& byte, Bracket&& bracket) {
   const std::uint8_t b = c.peek();
   c.advance();
   switch (b) {
@@ -158,17 +159,27 @@ Tok::Kind read_token(Cur& c, std::uint8_t& byte, ByteSet& set) {
         byte = '\\';
       }
       return Tok::Kind::Lit;
-    case '[': {
-      Cur after = c;
-      if (read_class(c, set)) return Tok::Kind::Class;
-      c = after;  // unterminated: a literal `[`, and go on right after it
-      byte = '[';
-      return Tok::Kind::Lit;
-    }
+    case '[': return bracket(c, byte);
     default:
       byte = b;
       return Tok::Kind::Lit;
   }
+}
+
+// The plain reading of a bracket: a class into `set`, or, unterminated, a
+// literal `[` after which reading goes on right after it.
+template <class Cur>
+Tok::Kind read_bracket(Cur& c, std::uint8_t& byte, ByteSet& set) {
+  Cur after = c;
+  if (read_class(c, set)) return Tok::Kind::Class;
+  c = after;
+  byte = '[';
+  return Tok::Kind::Lit;
+}
+
+template <class Cur>
+Tok::Kind read_token(Cur& c, std::uint8_t& byte, ByteSet& set) {
+  return read_token(c, byte, [&](Cur& at, std::uint8_t& b) { return read_bracket(at, b, set); });
 }
 
 // --- Token sources for the matcher. ---
@@ -195,7 +206,6 @@ template <class Cur>
 struct TextSource {
   explicit TextSource(Cur c) : start(c) {}
   Cur start;
-  mutable ByteSet scratch;
   // Classes already read, by position: the star's restarts read the same
   // tokens again and again, and a long class must not cost its length each
   // time (a match stays within about tokens x bytes steps).
@@ -211,32 +221,32 @@ struct TextSource {
   Pos begin() const { return start; }
   bool read(Pos& p, TokView& t) const {
     if (p.at_end()) return false;
-    if (p.peek() == '[') {
-      const std::uintptr_t key = p.key();
-      const std::size_t n = memo_used < kMemo ? memo_used : kMemo;
-      for (std::size_t k = 0; k < n; ++k) {
-        if (memo[k].key == key) {
-          p = memo[k].after;
-          t.kind = Tok::Kind::Class;
-          t.set = &memo[k].set;
-          return true;
-        }
-      }
-      const Cur at = p;
-      t.kind = read_token(p, t.byte, scratch);
-      t.set = &scratch;
-      if (t.kind == Tok::Kind::Class) {
-        Memo& m = memo[memo_used++ % kMemo];
-        m.key = at.key();
-        m.after = p;
-        m.set = scratch;
-        t.set = &m.set;
-      }
-      return true;
-    }
-    t.kind = read_token(p, t.byte, scratch);
-    t.set = &scratch;
+    t.kind = read_token(p, t.byte, [&](Cur& at, std::uint8_t& b) { return remembered(at, b, t); });
     return true;
+  }
+
+  // A bracket at `at` (right after the `[`), from the memo when it was
+  // read before.
+  [[gnu::noinline]] Tok::Kind remembered(Cur& at, std::uint8_t& byte, TokView& t) const {
+    const std::uintptr_t key = at.key();
+    const std::size_t n = memo_used < kMemo ? memo_used : kMemo;
+    for (std::size_t k = 0; k < n; ++k) {
+      if (memo[k].key == key) {
+        at = memo[k].after;
+        t.set = &memo[k].set;
+        return Tok::Kind::Class;
+      }
+    }
+    ByteSet set;
+    const Tok::Kind kind = read_bracket(at, byte, set);
+    if (kind == Tok::Kind::Class) {
+      Memo& m = memo[memo_used++ % kMemo];  // the oldest entry makes room
+      m.key = key;
+      m.after = at;
+      m.set = set;
+      t.set = &m.set;
+    }
+    return kind;
   }
 };
 
