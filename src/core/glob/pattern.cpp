@@ -141,6 +141,13 @@ bool read_class(Cur& c, ByteSet& set) {
   return true;
 }
 
+// The bytes that start something other than a literal: * ? [ and \\.
+constexpr std::array<bool, 256> kSpecial = [] {
+  std::array<bool, 256> t{};
+  t['*'] = t['?'] = t['['] = t['\\'] = true;
+  return t;
+}();
+
 // Reads the token at `c` (not at its end) and advances past it. At a `[`,
 // `bracket(c, byte)` is called with `c` right after it and reads the class,
 // or makes the `[` a literal (and returns what it read).
@@ -148,22 +155,22 @@ template <class Cur, class Bracket>
 inline Tok::Kind read_token(Cur& c, std::uint8_t& byte, Bracket&& bracket) {
   const std::uint8_t b = c.peek();
   c.advance();
-  switch (b) {
-    case '*': return Tok::Kind::Star;
-    case '?': return Tok::Kind::Any;
-    case '\\':
-      if (!c.at_end()) {
-        byte = c.peek();
-        c.advance();
-      } else {
-        byte = '\\';
-      }
-      return Tok::Kind::Lit;
-    case '[': return bracket(c, byte);
-    default:
-      byte = b;
-      return Tok::Kind::Lit;
+  // Most bytes are literals: one well-predicted test before the rarer cases.
+  if (!kSpecial[b]) {
+    byte = b;
+    return Tok::Kind::Lit;
   }
+  if (b == '*') return Tok::Kind::Star;
+  if (b == '?') return Tok::Kind::Any;
+  if (b == '[') return bracket(c, byte);
+  // A backslash: the next byte is literal; a trailing one is itself.
+  if (!c.at_end()) {
+    byte = c.peek();
+    c.advance();
+  } else {
+    byte = '\\';
+  }
+  return Tok::Kind::Lit;
 }
 
 // The plain reading of a bracket: a class into `set`, or, unterminated, a
@@ -221,32 +228,40 @@ struct TextSource {
   Pos begin() const { return start; }
   bool read(Pos& p, TokView& t) const {
     if (p.at_end()) return false;
-    t.kind = read_token(p, t.byte, [&](Cur& at, std::uint8_t& b) { return remembered(at, b, t); });
+    t.kind = read_token(p, t.byte, [&](Cur& at, std::uint8_t& b) {
+      // Out of line, and by value: the cursor stays in registers.
+      const Bracket r = remembered(at);
+      at = r.after;
+      b = '[';
+      t.set = r.set;
+      return r.kind;
+    });
     return true;
   }
 
-  // A bracket at `at` (right after the `[`), from the memo when it was
-  // read before.
-  [[gnu::noinline]] Tok::Kind remembered(Cur& at, std::uint8_t& byte, TokView& t) const {
+  struct Bracket {
+    Tok::Kind kind;
+    Cur after;
+    const ByteSet* set;
+  };
+
+  // The bracket right before `at`: a class from the memo when it was read
+  // before, else read now (and remembered).
+  [[gnu::noinline]] Bracket remembered(Cur at) const {
     const std::uintptr_t key = at.key();
     const std::size_t n = memo_used < kMemo ? memo_used : kMemo;
     for (std::size_t k = 0; k < n; ++k) {
-      if (memo[k].key == key) {
-        at = memo[k].after;
-        t.set = &memo[k].set;
-        return Tok::Kind::Class;
-      }
+      if (memo[k].key == key) return Bracket{Tok::Kind::Class, memo[k].after, &memo[k].set};
     }
     ByteSet set;
+    std::uint8_t byte;
     const Tok::Kind kind = read_bracket(at, byte, set);
-    if (kind == Tok::Kind::Class) {
-      Memo& m = memo[memo_used++ % kMemo];  // the oldest entry makes room
-      m.key = key;
-      m.after = at;
-      m.set = set;
-      t.set = &m.set;
-    }
-    return kind;
+    if (kind != Tok::Kind::Class) return Bracket{kind, at, nullptr};
+    Memo& m = memo[memo_used++ % kMemo];  // the oldest entry makes room
+    m.key = key;
+    m.after = at;
+    m.set = set;
+    return Bracket{kind, at, &m.set};
   }
 };
 
@@ -357,10 +372,13 @@ bool ends_with(std::string_view text, std::string_view a, std::string_view b) {
 
 }  // namespace
 
-bool match_once(std::string_view pattern, std::string_view text) {
+namespace {
+
+// match_once for a pattern that holds a `{`: kept out of line, so that the
+// plain path does not pay for this one's stack frame.
+[[gnu::noinline]] bool match_braced(std::string_view pattern, std::string_view text) {
   const char* const p = pattern.data();
   const std::size_t n = pattern.size();
-  if (std::memchr(p, '{', n) == nullptr) return match_text(pattern, text);
   // The brace structure in fixed arrays, found in one pass: pieces between
   // groups and every group's choices. A `{` opens a group only if a `}`
   // follows; until then its choices are tentative.
@@ -464,6 +482,13 @@ bool match_once(std::string_view pattern, std::string_view text) {
     }
   }
   return false;
+}
+
+}  // namespace
+
+bool match_once(std::string_view pattern, std::string_view text) {
+  if (std::memchr(pattern.data(), '{', pattern.size()) == nullptr) return match_text(pattern, text);
+  return match_braced(pattern, text);
 }
 
 Pattern Pattern::compile(std::string_view source) {
