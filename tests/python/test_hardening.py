@@ -111,8 +111,11 @@ def test_no_leak(paths, name):
         fn()
     grown = rss() - before
     assert [sys.getrefcount(o) for o in watched] == refs
-    # A leak of even one small object per call would be well over this.
-    assert grown < 1_000_000, f"{name}: resident memory grew by {grown} bytes over {count} calls"
+    # A leak of even one small object per call would be well over this. Under
+    # the address sanitizer freed memory waits in its quarantine, so resident
+    # memory says nothing there; its leak checker covers that run instead.
+    if not UNDER_ASAN:
+        assert grown < 1_000_000, f"{name}: resident memory grew by {grown} bytes over {count} calls"
 
 
 # --- hostile input -----------------------------------------------------------
