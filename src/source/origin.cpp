@@ -38,9 +38,4 @@ std::string SourceError::message() const {
   return io.first + ": " + io.second.message();
 }
 
-bool SourceError::interrupted() const {
-  const auto* io = std::get_if<1>(&error);
-  return io && io->second.kind == IoError::Kind::Os && io->second.code == EINTR;
-}
-
 }  // namespace quorvel::source

@@ -44,7 +44,6 @@ struct SourceError {
   std::variant<std::pair<Origin, core::parse::ParseError>, std::pair<std::string, IoError>> error;
 
   std::string message() const;
-  bool interrupted() const;  // an Io error for a read stopped by a signal
 };
 
 // Asked when a blocking read is interrupted by a signal: true means "stop, the

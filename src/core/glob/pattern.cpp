@@ -340,13 +340,6 @@ struct Pattern::Compact {
 
 namespace {
 
-bool plain_literal(std::string_view s) {
-  for (char c : s) {
-    if (c == '*' || c == '?' || c == '[' || c == '\\') return false;
-  }
-  return true;
-}
-
 void compile_one(std::string_view alt, std::vector<Tok>& toks, std::vector<ByteSet>& sets) {
   TokList l{std::move(toks), std::move(sets)};
   compile_alt(alt, l);
@@ -354,11 +347,13 @@ void compile_one(std::string_view alt, std::vector<Tok>& toks, std::vector<ByteS
   sets = std::move(l.sets);
 }
 
-}  // namespace
-
-namespace {
-
-bool plain_literal(std::string_view s);
+// Plain bytes: none of them starts anything but a literal.
+bool plain_literal(std::string_view s) {
+  for (char c : s) {
+    if (kSpecial[static_cast<std::uint8_t>(c)]) return false;
+  }
+  return true;
+}
 
 // Plain bytes that cannot close a class either.
 bool closing_plain(std::string_view s) { return plain_literal(s) && s.find(']') == std::string_view::npos; }
@@ -370,9 +365,25 @@ bool ends_with(std::string_view text, std::string_view a, std::string_view b) {
   return end.substr(0, a.size()) == a && end.substr(a.size()) == b;
 }
 
-}  // namespace
-
-namespace {
+// Matches one alternative given as segments: a short one laid out flat,
+// where it reads fastest, a long one through a segment cursor.
+bool match_segments(const Segments& segs, std::string_view text) {
+  std::size_t len = 0;
+  for (std::size_t k = 0; k < segs.count; ++k) len += segs.seg[k].len;
+  char flat[256];  // left uninitialised: only the first `len` bytes are read
+  if (len <= sizeof flat) {
+    char* w = flat;
+    for (std::size_t k = 0; k < segs.count; ++k) {
+      if (segs.seg[k].len != 0) std::memcpy(w, segs.seg[k].ptr, segs.seg[k].len);
+      w += segs.seg[k].len;
+    }
+    return match_text(std::string_view(flat, len), text);
+  }
+  SegCursor cur{&segs, 0, 0};
+  cur.settle();
+  TextSource<SegCursor> src{cur};
+  return match_alt(src, text);
+}
 
 // match_once for a pattern that holds a `{`: kept out of line, so that the
 // plain path does not pay for this one's stack frame.
@@ -421,19 +432,28 @@ namespace {
   prefix[ngroups] = pattern.substr(pos);
   Segments segs;
   std::size_t digit[kGroups] = {};
+  const auto size = [&](std::size_t g) { return first[g + 1] - first[g]; };
+  // The next alternative: the last group varies fastest.
+  const auto next = [&] {
+    for (std::size_t g = ngroups; g-- > 0;) {
+      if (++digit[g] < size(g)) break;
+      digit[g] = 0;
+    }
+  };
   // Every alternative that takes choice d of the first group starts with
   // prefix[0] + choice[d]; when those are plain bytes, a text that does not
   // start with them rules out all of these alternatives at once.
-  const std::size_t per_first = ngroups == 0 ? count : count / (first[1] - first[0]);
+  const std::size_t per_first = ngroups == 0 ? count : count / size(0);
   const bool plain_prefix = ngroups > 0 && plain_literal(prefix[0]);
   if (plain_prefix && text.substr(0, prefix[0].len) != std::string_view(prefix[0])) return false;
   const bool tail_plain = ngroups > 0 && closing_plain(prefix[ngroups]);
-  for (std::size_t alt = 0; alt < count; ++alt) {
+  for (std::size_t alt = 0; alt < count; ++alt, next()) {
     if (plain_prefix && alt % per_first == 0) {
       const Piece c = choice[first[0] + digit[0]];
       if (plain_literal(c) && text.substr(prefix[0].len, c.len) != std::string_view(c)) {
-        alt += per_first - 1;  // skip every alternative with this first choice
-        digit[0] = (digit[0] + 1) % (first[1] - first[0]);
+        // Go to the last alternative of this first choice; next() moves on.
+        for (std::size_t g = 1; g < ngroups; ++g) digit[g] = size(g) - 1;
+        alt += per_first - 1;
         continue;
       }
     }
@@ -441,45 +461,15 @@ namespace {
       // Likewise at the end: choice + tail of plain bytes holding no `]`
       // (so no class opened before can close in them) end the alternative.
       const Piece c = choice[first[ngroups - 1] + digit[ngroups - 1]];
-      if (closing_plain(c) && !ends_with(text, std::string_view(c), std::string_view(prefix[ngroups]))) {
-        for (std::size_t g = ngroups; g-- > 0;) {
-          if (++digit[g] < first[g + 1] - first[g]) break;
-          digit[g] = 0;
-        }
-        continue;
-      }
+      if (closing_plain(c) && !ends_with(text, std::string_view(c), std::string_view(prefix[ngroups]))) continue;
     }
     segs.count = 0;
-    std::size_t len = 0;
     for (std::size_t g = 0; g < ngroups; ++g) {
       segs.seg[segs.count++] = prefix[g];
       segs.seg[segs.count++] = choice[first[g] + digit[g]];
-      len += prefix[g].len + choice[first[g] + digit[g]].len;
     }
     segs.seg[segs.count++] = prefix[ngroups];
-    len += prefix[ngroups].len;
-    bool hit;
-    char flat[256];  // left uninitialised: only the first `len` bytes are read
-    if (len <= sizeof flat) {
-      // A short alternative is laid out flat, where it reads fastest.
-      char* w = flat;
-      for (std::size_t k = 0; k < segs.count; ++k) {
-        if (segs.seg[k].len != 0) std::memcpy(w, segs.seg[k].ptr, segs.seg[k].len);
-        w += segs.seg[k].len;
-      }
-      hit = match_text(std::string_view(flat, len), text);
-    } else {
-      SegCursor cur{&segs, 0, 0};
-      cur.settle();
-      TextSource<SegCursor> src{cur};
-      hit = match_alt(src, text);
-    }
-    if (hit) return true;
-    // Next alternative: the last group varies fastest.
-    for (std::size_t g = ngroups; g-- > 0;) {
-      if (++digit[g] < first[g + 1] - first[g]) break;
-      digit[g] = 0;
-    }
+    if (match_segments(segs, text)) return true;
   }
   return false;
 }
@@ -578,10 +568,7 @@ bool Pattern::matches_compact(std::string_view text) const {
   Segments segs;
   for (std::size_t i = 0; i < c.split.count; ++i) {
     compact_segments(source_, c.split, i, skip, segs);
-    SegCursor cur{&segs, 0, 0};
-    cur.settle();
-    TextSource<SegCursor> src{cur};
-    if (match_alt(src, text)) return true;
+    if (match_segments(segs, text)) return true;
   }
   return false;
 }
