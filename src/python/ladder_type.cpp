@@ -101,31 +101,43 @@ PyObject* get_levels(PyObject* self, void*) {
 Signature g_fold_sig = {
     "fold", {"current", "directives", "names", "qualifier", "scopes", "steps", "drop", "notes"}, 8, 3, 3, {}};
 
-// `steps`: a dict (or subclass) of str -> 32-bit int, in its order.
-bool to_steps(PyObject* o, core::ladder::Vocabulary& vocab, Keep& keep) {
+using Steps = SmallVec<core::ladder::Step, 8>;
+
+// One entry of `steps`: a str key and a 32-bit int value.
+bool add_step(PyObject* key, PyObject* value, Steps& out, Keep& keep) {
+  if (!PyUnicode_Check(key)) {
+    PyErr_Format(PyExc_TypeError, "key: expected str, got %s", type_name(key).c_str());
+    return false;
+  }
+  std::string_view k;
+  std::int32_t v;
+  if (!to_text(key, k, keep, true) || !to_int32(value, v)) return false;
+  out.push_back(core::ladder::Step{k, v});
+  return true;
+}
+
+// `steps`: a dict (or subclass) of str -> 32-bit int, in its order. The dict
+// is walked in place while its values are plain ints, which run no code;
+// from the first other value on (its __index__ could change the dict under
+// a live walk), the rest is read from a snapshot of the items.
+bool to_steps(PyObject* o, Steps& out, Keep& keep) {
   if (!PyDict_Check(o)) {
     PyErr_Format(PyExc_TypeError, "expected a dict, got %s", type_name(o).c_str());
     return false;
   }
-  // A snapshot of the items: converting a value may run its __index__, which
-  // could change the dict under a live walk.
+  Py_ssize_t pos = 0, done = 0;
+  PyObject *key, *value;
+  while (PyDict_Next(o, &pos, &key, &value) && PyLong_CheckExact(value)) {
+    if (!add_step(key, value, out, keep)) return false;
+    ++done;
+  }
+  if (done == PyDict_Size(o)) return true;
   Ref items = Ref::steal(PyDict_Items(o));
   if (!items) return false;
   const Py_ssize_t n = PyList_Size(items.get());
-  vocab.steps.reserve(static_cast<std::size_t>(n));
-  for (Py_ssize_t i = 0; i < n; ++i) {
+  for (Py_ssize_t i = done; i < n; ++i) {
     PyObject* pair = PyList_GetItem(items.get(), i);
-    PyObject* key = PyTuple_GetItem(pair, 0);
-    PyObject* value = PyTuple_GetItem(pair, 1);
-    if (!PyUnicode_Check(key)) {
-      PyErr_Format(PyExc_TypeError, "key: expected str, got %s", type_name(key).c_str());
-      return false;
-    }
-    std::string_view k;
-    if (!to_text(key, k, keep, true)) return false;
-    std::int32_t v;
-    if (!to_int32(value, v)) return false;
-    vocab.steps.emplace_back(k, v);
+    if (!add_step(PyTuple_GetItem(pair, 0), PyTuple_GetItem(pair, 1), out, keep)) return false;
   }
   return true;
 }
@@ -134,19 +146,17 @@ PyObject* fold_impl(PyObject* self, PyObject* const* a) {
   Keep keep;
   FoldArgs f;
   if (!to_fold_args(a, f, keep)) return nullptr;
-  core::ladder::Vocabulary vocab;
-  if (a[5] && a[5] != Py_None && !to_steps(a[5], vocab, keep)) {
+  Steps steps;
+  if (a[5] && a[5] != Py_None && !to_steps(a[5], steps, keep)) {
     name_argument_error("steps");
     return nullptr;
   }
-  if (a[6] && a[6] != Py_None) {
-    SmallVec<std::string_view, 8> drop;
-    if (!to_text_set(a[6], drop, keep)) {
-      name_argument_error("drop");
-      return nullptr;
-    }
-    vocab.drop.assign(drop.begin(), drop.end());
+  SmallVec<std::string_view, 8> drop;
+  if (a[6] && a[6] != Py_None && !to_text_set(a[6], drop, keep)) {
+    name_argument_error("drop");
+    return nullptr;
   }
+  core::ladder::Vocabulary vocab{{steps.begin(), steps.end()}, {drop.begin(), drop.end()}, true};
   if (a[7] && !to_bool(a[7], vocab.notes)) {
     name_argument_error("notes");
     return nullptr;

@@ -113,9 +113,9 @@ TEST(Ladder, Fold) {
   for (const auto& d : ds) ptrs.push_back(&d);
   const std::string_view names[] = {"long-line"};
   const std::string_view scopes[] = {"tests/test_a"};
-  core::ladder::Vocabulary v;
-  v.steps = {{"advance", 1}, {"back", -1}};
-  v.drop = {"skip"};
+  core::ladder::Step steps[] = {{"back", -1}, {"advance", 1}};
+  std::string_view drop[] = {"skip"};
+  core::ladder::Vocabulary v{steps, drop, true};
   v.prepare();
   auto f = core::ladder::fold(l, "final", ptrs, Target{names, "py", scopes}, v);
   EXPECT_EQ(f.level, "final");  // +1 +1 -1 from the last rung: net +1, not clamped between
@@ -127,8 +127,8 @@ TEST(Ladder, Fold) {
   EXPECT_FALSE(f.dropped);
   EXPECT_TRUE(f.notes.empty());
   // A running sum past the 32-bit range is exact, so it saturates the right way.
-  core::ladder::Vocabulary big;
-  big.steps = {{"advance", INT32_MAX}};
+  core::ladder::Step big_steps[] = {{"advance", INT32_MAX}};
+  core::ladder::Vocabulary big{big_steps, {}, true};
   big.prepare();
   const std::vector<const core::directive::Directive<>*> twice = {ptrs[0], ptrs[0], ptrs[0]};
   EXPECT_EQ(core::ladder::fold(l, "draft", twice, Target{names, std::nullopt, {}}, big).level, "final");

@@ -142,6 +142,13 @@ def test_fold_conversions():
     ladder = Ladder(LADDER)
     up = parse("up:*")
     assert ladder.fold("draft", [up], ["t"], steps=DictSub(up=1)) == ("review", False, [])
+
+    class Two:
+        def __index__(self):
+            return 2
+
+    # A value that is not a plain int after plain ones: read from a snapshot.
+    assert ladder.fold("draft", [up, parse("x:*")], ["t"], steps={"x": -1, "up": Two()}) == ("review", False, [])
     cases = [
         (dict(drop=["up"]), TypeError, "drop"),
         (dict(drop=("up",)), TypeError, "drop"),

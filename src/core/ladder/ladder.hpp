@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -31,15 +32,22 @@ class Ladder {
   std::vector<std::string> levels_;
 };
 
-// The caller's vocabulary for a fold. Lookups are by exact text; call
-// prepare() once after filling the tables.
+// One entry of a step table: an action and its rung count.
+struct Step {
+  std::string_view action;
+  std::int32_t rungs;
+};
+
+// The caller's vocabulary for a fold, over storage the caller owns. Lookups
+// are by exact text; call prepare() once after filling the tables (it sorts
+// them in place).
 struct Vocabulary {
-  std::vector<std::pair<std::string_view, std::int32_t>> steps;  // action -> rungs
-  std::vector<std::string_view> drop;                             // dropping actions
+  std::span<Step> steps;               // action -> rungs
+  std::span<std::string_view> drop;    // dropping actions
   bool notes = true;
 
   void prepare() {
-    std::sort(steps.begin(), steps.end());
+    std::sort(steps.begin(), steps.end(), [](const Step& x, const Step& y) { return x.action < y.action; });
     std::sort(drop.begin(), drop.end());
   }
 
@@ -47,8 +55,8 @@ struct Vocabulary {
     directive::Vote v{true, 0, false};
     if (!steps.empty()) {
       auto it = std::lower_bound(steps.begin(), steps.end(), action,
-                                 [](const auto& e, std::string_view a) { return e.first < a; });
-      if (it != steps.end() && it->first == action) v.rungs = it->second;
+                                 [](const Step& e, std::string_view a) { return e.action < a; });
+      if (it != steps.end() && it->action == action) v.rungs = it->rungs;
     }
     if (!drop.empty()) v.drops = std::binary_search(drop.begin(), drop.end(), action);
     return v;
