@@ -95,12 +95,6 @@ struct Directive : Selector {
   A action;
 
   Directive(A a, Selector s) : Selector(std::move(s)), action(std::move(a)) {}
-
-  // The same selector under another action type.
-  template <Action B>
-  Directive<B> with_action(B b) const {
-    return Directive<B>(std::move(b), static_cast<const Selector&>(*this));
-  }
 };
 
 // Appends the text form: ACTION `:` [`<` KIND `>`] NAME [`@` PATH] [`=` NOTE],
