@@ -8,13 +8,22 @@
 #include "core/text/text.hpp"
 #include "fuzz_check.hpp"
 #include "source/file.hpp"
+#include "source/hooks.hpp"
 
 using namespace quorvel;
 
 extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t size) {
   std::string_view text(reinterpret_cast<const char*>(data), size);
   if (!core::text::valid_utf8(text)) return 0;
-  auto r = source::file::parse_str(text, "F");
+  // The directives as handed over, with their line numbers.
+  std::vector<std::pair<std::uint64_t, std::string>> got;
+  const auto error = source::file::parse_lines(
+      text, "F",
+      [&](core::directive::Directive<>&& d, std::uint64_t line) {
+        got.emplace_back(line, core::directive::text_form(d));
+        return true;
+      },
+      {});
   // The physical lines, as the format numbers them.
   std::string_view body = text;
   if (body.substr(0, 3) == "\xEF\xBB\xBF") body.remove_prefix(3);
@@ -31,20 +40,20 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t siz
     if (!l.empty() && l.back() == '\r') l.remove_suffix(1);
     return core::text::trim_end(l);
   };
-  if (!r.ok()) {
-    const auto* p = std::get_if<0>(&r.error().error);
-    FUZZ_CHECK(p != nullptr);
-    FUZZ_CHECK(p->first.line >= 1 && p->first.line <= lines.size());
-    FUZZ_CHECK(!core::parse::parse_as(line_text(p->first.line)).ok());
-    return 0;
-  }
   std::uint64_t last = 0;
-  for (const auto& s : r.value()) {
-    FUZZ_CHECK(s.origin.line > last && s.origin.line <= lines.size());
-    last = s.origin.line;
-    auto alone = core::parse::parse_as(line_text(s.origin.line));
+  for (const auto& [line, form] : got) {
+    FUZZ_CHECK(line > last && line <= lines.size());
+    last = line;
+    auto alone = core::parse::parse_as(line_text(line));
     FUZZ_CHECK(alone.ok());
-    FUZZ_CHECK(core::directive::text_form(alone.value()) == core::directive::text_form(s.directive));
+    FUZZ_CHECK(core::directive::text_form(alone.value()) == form);
+  }
+  if (error) {
+    // The failing line comes after every directive handed over.
+    FUZZ_CHECK(error->reason == source::Reason::Parse && !error->where.is_inline && error->where.file == "F");
+    FUZZ_CHECK(error->where.line > last && error->where.line <= lines.size());
+    FUZZ_CHECK(!core::parse::parse_as(line_text(error->where.line)).ok());
+    FUZZ_CHECK(error->message().rfind("F:" + std::to_string(error->where.line) + ": ", 0) == 0);
   }
   return 0;
 }

@@ -93,21 +93,27 @@ PyObject* expand_impl(PyObject*, PyObject* const* a) {
   if (!list) return nullptr;
   // Each directive becomes its object as it is parsed; a failure later in the
   // source drops them all.
-  source::SourceError error;
-  const auto outcome = source::cli::expand_each(
-      value,
-      // A read of standard input interrupted by a signal runs the Python
-      // signal handlers; if one raised (Ctrl-C), the load stops there.
-      [] { return PyErr_CheckSignals() != 0; },
+  const source::Hooks hooks{
       [&](core::directive::Directive<>&& d, std::uint64_t) {
         Ref obj = Ref::steal(new_directive(std::move(d)));
         return obj && PyList_Append(list.get(), obj.get()) == 0;
       },
-      error);
-  if (outcome == source::file::Outcome::Stopped) return nullptr;
-  if (outcome == source::file::Outcome::Failed) {
-    if (PyErr_Occurred()) return nullptr;
-    return raise_directive_error(error.message());
+      // Runs the signal handlers (and, on newer interpreters, whatever else
+      // is due); if one raised (Ctrl-C), the load stops there.
+      [] { return PyErr_CheckSignals() != 0; },
+      // Another thread reads standard input: wait for it without the
+      // interpreter lock, which that thread may need to finish.
+      [](const std::function<bool()>& wait) {
+        PyThreadState* ts = PyEval_SaveThread();
+        const bool got = wait();
+        PyEval_RestoreThread(ts);
+        return got;
+      },
+  };
+  if (const auto error = source::cli::expand(value, hooks)) {
+    // A hook said stop: its Python exception is already set.
+    if (error->reason == source::Reason::Interrupted) return nullptr;
+    return raise_directive_error(error->message());
   }
   // Loading is complete; only now are the actions checked, in source order.
   if (allowed.present) {

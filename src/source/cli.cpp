@@ -1,44 +1,41 @@
 #include "source/cli.hpp"
 
-#include <mutex>
+#include "core/text/text.hpp"
+#include "source/file.hpp"
+#include "source/read.hpp"
+#include "source/stdin_lock.hpp"
 
 namespace quorvel::source::cli {
 
 namespace {
 
-// The process's standard-input lock. Recursive, so that a signal handler that
-// itself reads `@-` while a read waits cannot deadlock its own thread.
-std::recursive_mutex& stdin_lock() {
-  static std::recursive_mutex m;
-  return m;
+// Reads standard input whole under its lock. The lock is let go before the
+// caller parses, so that code run by the hooks may read it again.
+core::Result<Bytes, ReadFailure> read_stdin(const Hooks& hooks) {
+  auto lock = StdinLock::take(hooks.wait_for_stdin, hooks.interrupted);
+  if (!lock.ok()) return ReadFailure{lock.error()};
+  return read_fd(0, hooks.interrupted);
 }
 
 }  // namespace
 
-file::Outcome expand_each(std::string_view value, const InterruptCheck& check, const file::DirectiveSink& sink,
-                          SourceError& error) {
+std::optional<SourceError> expand(std::string_view value, const Hooks& hooks) {
   if (value.empty() || value.front() != '@') {
     auto parsed = core::parse::parse_as(value);
-    if (!parsed.ok()) {
-      error = SourceError{std::pair<Origin, core::parse::ParseError>{Origin::inline_value(), parsed.error()}};
-      return file::Outcome::Failed;
+    if (!parsed.ok()) return SourceError::parse_error(Where::inline_value(), parsed.error());
+    if (!hooks.on_directive(std::move(parsed).value(), 0)) {
+      return SourceError{Where::inline_value(), Reason::Interrupted};
     }
-    return sink(std::move(parsed).value(), 0) ? file::Outcome::Done : file::Outcome::Stopped;
+    return std::nullopt;
   }
-  const std::string_view rest = value.substr(1);
-  if (rest == "-") {
-    std::lock_guard<std::recursive_mutex> guard(stdin_lock());
-    return file::parse_reader_each(0, "<stdin>", check, sink, error);
-  }
-  return file::parse_file_each(rest, sink, error);
-}
-
-file::Loaded expand(std::string_view value, const InterruptCheck& check) {
-  const std::string_view rest = value.substr(value.empty() ? 0 : 1);
-  const std::string_view name = rest == "-" ? std::string_view("<stdin>") : rest;
-  return file::collect(name, [&](const file::DirectiveSink& sink, SourceError& e) {
-    return expand_each(value, check, sink, e);
-  });
+  const std::string_view path = value.substr(1);
+  const bool is_stdin = path == "-";
+  const std::string_view name = is_stdin ? kStdinName : path;
+  const auto bytes = is_stdin ? read_stdin(hooks) : read_path(path, hooks.interrupted);
+  if (!bytes.ok()) return SourceError{Where::source(name), bytes.error().reason, bytes.error().os_error};
+  const std::string_view text = bytes.value().view();
+  if (!core::text::valid_utf8(text)) return SourceError{Where::source(name), Reason::InvalidUtf8};
+  return file::parse_lines(text, name, hooks.on_directive, hooks.interrupted);
 }
 
 }  // namespace quorvel::source::cli

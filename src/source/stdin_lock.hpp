@@ -1,0 +1,35 @@
+// The process's standard-input lock: one reader at a time, a nested read on
+// the holding thread refused at once, and free again in a forked child.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+
+#include "source/error.hpp"
+#include "source/hooks.hpp"
+
+namespace quorvel::source {
+
+// Holds the standard-input lock from a successful `take` until it is
+// destroyed.
+class StdinLock {
+ public:
+  // Takes the lock. While another thread holds it, waits in bounded steps
+  // run through `wait_for_stdin` and asks `check` between them. Fails with
+  // StdinBusy when this thread already holds it (a signal handler or a
+  // finalizer reading inside a read), or with Interrupted.
+  static core::Result<StdinLock, Reason> take(const WaitHook& wait_for_stdin, const InterruptCheck& check);
+
+  // Moves the hold.
+  StdinLock(StdinLock&& other) noexcept : holder_(other.holder_) { other.holder_ = 0; }
+  StdinLock& operator=(StdinLock&&) = delete;
+  // Lets the lock go and wakes a waiter.
+  ~StdinLock();
+
+ private:
+  // Holds the lock for `holder`.
+  explicit StdinLock(std::uint32_t holder) : holder_(holder) {}
+  std::uint32_t holder_;  // this thread's id; 0 when moved from
+};
+
+}  // namespace quorvel::source
