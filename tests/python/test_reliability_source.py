@@ -1,0 +1,229 @@
+"""Loading directive sources under signals, threads and forks.
+
+Every scenario runs in a child process under a time limit, so that a hang or
+a deadlock fails its test instead of stalling the suite.
+"""
+import os
+import signal
+import subprocess
+import sys
+import textwrap
+import threading
+import time
+
+import pytest
+
+UNDER_ASAN = "asan" in os.environ.get("LD_PRELOAD", "")
+LIMIT = 90 if UNDER_ASAN else 30  # seconds a whole scenario may take
+PROMPT = 10  # seconds a load may take to stop once it is interrupted
+
+
+class Child:
+    """A Python child process running `code`, with a pipe on its standard
+    input; killed when it outlives LIMIT."""
+
+    def __init__(self, code, env=None):
+        env = dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path), **(env or {}))
+        self.proc = subprocess.Popen([sys.executable, "-c", textwrap.dedent(code)], env=env,
+                                     stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        self.watchdog = threading.Timer(LIMIT, self.proc.kill)
+        self.watchdog.start()
+
+    def expect(self, line):
+        got = self.proc.stdout.readline().decode()
+        assert got == line + "\n", self.proc.stderr.read().decode() if not got else got
+
+    def send(self, data):
+        self.proc.stdin.write(data)
+        self.proc.stdin.flush()
+
+    def signal(self, sig, after=0.3):
+        time.sleep(after)  # let the child block where the scenario wants it
+        self.proc.send_signal(sig)
+
+    def close_input(self):
+        try:
+            self.proc.stdin.close()
+        except BrokenPipeError:
+            pass
+
+    def finish(self, timeout=LIMIT, close_input=True):
+        """Gives (exit code, output) once the child has ended, after closing
+        its input unless told not to; a child still running after `timeout`
+        seconds fails the test."""
+        if close_input:
+            self.close_input()
+        try:
+            rc = self.proc.wait(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            rc = None
+        self.watchdog.cancel()
+        if rc is None:
+            self.proc.kill()
+            self.proc.wait()
+        out, err = self.proc.stdout.read().decode(), self.proc.stderr.read().decode()
+        self.proc.stdout.close()
+        self.proc.stderr.close()
+        assert rc is not None, f"the child hung; output {out!r}, errors {err[-2000:]!r}"
+        return rc, out
+
+
+# --- the standard-input lock -----------------------------------------------------
+
+def test_second_reader_waits_without_the_interpreter_lock():
+    # A signal handler gives up the interpreter lock while the main thread's
+    # read is in progress, and a second thread starts reading: it must wait
+    # for the lock without the interpreter lock, or neither can go on.
+    child = Child("""
+        import signal, threading, time, _quorvel as q
+        state = {}
+        def second():
+            state["second"] = [str(d) for d in q.expand('@-')]
+        def handler(signum, frame):
+            state["thread"] = threading.Thread(target=second)
+            state["thread"].start()
+            time.sleep(0.5)
+        signal.signal(signal.SIGUSR1, handler)
+        print("ready", flush=True)
+        first = [str(d) for d in q.expand('@-')]
+        state["thread"].join()
+        print(first, state["second"], flush=True)
+    """)
+    child.send(b"allow:a\n")
+    child.expect("ready")
+    child.signal(signal.SIGUSR1)
+    time.sleep(1.0)
+    child.send(b"allow:b\n")
+    rc, out = child.finish()
+    assert (rc, out) == (0, "['allow:a', 'allow:b'] []\n")
+
+
+def test_nested_read_fails_and_the_outer_read_keeps_every_line():
+    # A handler that reads standard input inside the read it interrupted
+    # must not take the middle of the input (and so split a line).
+    child = Child("""
+        import signal, _quorvel as q
+        nested = []
+        def handler(signum, frame):
+            try:
+                nested.append([str(d) for d in q.expand('@-')])
+            except q.DirectiveError as e:
+                nested.append(str(e))
+        signal.signal(signal.SIGUSR1, handler)
+        print("ready", flush=True)
+        print([str(d) for d in q.expand('@-')], nested, flush=True)
+    """)
+    child.send(b"allow:first\nallow:sec")
+    child.expect("ready")
+    child.signal(signal.SIGUSR1)
+    time.sleep(0.3)
+    child.send(b"ond\nallow:third\n")
+    rc, out = child.finish()
+    assert (rc, out) == (0, "['allow:first', 'allow:second', 'allow:third'] "
+                            "['<stdin>: standard input is already being read']\n")
+
+
+@pytest.mark.parametrize("forker", ["another thread", "the reading thread"])
+def test_forked_child_starts_with_stdin_free(forker):
+    # A process forked while standard input is being read gets a lock that
+    # nobody holds: its own read of standard input goes ahead.
+    child = Child(f"""
+        import os, signal, threading, time, _quorvel as q
+        def fork_and_read():
+            pid = os.fork()
+            if pid == 0:
+                os.dup2(os.open(os.devnull, os.O_RDONLY), 0)
+                os._exit(0 if q.expand('@-') == [] else 1)
+            for _ in range(500):
+                done, status = os.waitpid(pid, os.WNOHANG)
+                if done:
+                    return os.waitstatus_to_exitcode(status)
+                time.sleep(0.01)
+            os.kill(pid, signal.SIGKILL)
+            os.waitpid(pid, 0)
+            return "hung"
+        results = []
+        def handler(signum, frame):
+            if {forker!r} == "the reading thread":
+                results.append(fork_and_read())
+            else:
+                t = threading.Thread(target=lambda: results.append(fork_and_read()))
+                t.start()
+                t.join()
+        signal.signal(signal.SIGUSR1, handler)
+        print("ready", flush=True)
+        print([str(d) for d in q.expand('@-')], results, flush=True)
+    """)
+    child.send(b"allow:a\n")
+    child.expect("ready")
+    child.signal(signal.SIGUSR1)
+    time.sleep(0.5)
+    rc, out = child.finish()
+    assert (rc, out) == (0, "['allow:a'] [0]\n")
+
+
+# --- interrupting a load -------------------------------------------------------
+
+# Each source blocks or never ends: the value to load, and the set-up it needs.
+BLOCKING_SOURCES = {
+    "FIFO without a writer": ("'@' + fifo", ""),
+    "FIFO whose writer is silent": ("'@' + fifo", "writer = os.open(fifo, os.O_RDWR)"),
+    "/dev/fd of a stalled pipe": ("f'@/dev/fd/{r}'", "os.write(w, b'allow:a\\nallow:b')"),
+    "/dev/zero": ("'@/dev/zero'", ""),
+    "standard input that keeps flowing": ("'@-'", ""),
+}
+
+
+@pytest.mark.parametrize("source", BLOCKING_SOURCES)
+def test_ctrl_c_stops_the_load_promptly(source, tmp_path):
+    value, setup = BLOCKING_SOURCES[source]
+    # An endless source must not eat the machine's memory when the interrupt
+    # is missed.
+    env = {"ASAN_OPTIONS": os.environ.get("ASAN_OPTIONS", "") + ":hard_rss_limit_mb=4096"} if UNDER_ASAN else {}
+    child = Child(f"""
+        import os, resource, sys, _quorvel as q
+        if not {UNDER_ASAN}:
+            resource.setrlimit(resource.RLIMIT_AS, (4 << 30, 4 << 30))
+        fifo = {str(tmp_path / "fifo")!r}
+        os.mkfifo(fifo)
+        r, w = os.pipe()
+        {setup}
+        value = {value}
+        print("ready", flush=True)
+        try:
+            got = q.expand(value)
+        except KeyboardInterrupt:
+            print("interrupted", flush=True)
+            sys.exit(3)
+        print("returned", len(got), flush=True)
+    """, env=env)
+    child.expect("ready")
+    feeding = source == "standard input that keeps flowing"
+    if feeding:
+        # Faster than a slow reader drains it, so the pipe stays full.
+        stop = threading.Event()
+
+        def feed():
+            chunk = b"allow:x\n" * (1 << 17)
+            try:
+                for _ in range(512):
+                    if stop.is_set():
+                        return
+                    child.send(chunk)
+                    time.sleep(0.005)
+            except (BrokenPipeError, ValueError):
+                pass
+
+        feeder = threading.Thread(target=feed)
+        feeder.start()
+    child.signal(signal.SIGINT, after=1.0 if feeding else 0.3)
+    try:
+        # A flowing input stays open: its end would let a load that missed
+        # the interrupt return normally.
+        rc, out = child.finish(timeout=PROMPT, close_input=not feeding)
+    finally:
+        if feeding:
+            stop.set()
+            feeder.join()
+            child.close_input()
+    assert (rc, out) == (3, "interrupted\n")
