@@ -56,9 +56,9 @@ static_assert(kReasonMessages.size() == static_cast<std::size_t>(Reason::Interru
 // A failed load. Its display text is the user's message: where, ": ", why.
 struct SourceError {
   Where where;
-  Reason reason = Reason::Interrupted;
-  int os_error = 0;              // Os only: the error number
-  core::parse::ParseError parse{};  // Parse only
+  Reason reason;
+  int os_error = 0;                 // Os only: the error number
+  core::parse::ParseError parse{};  // Parse only: the grammar's error
 
   // A refused directive at `where`.
   static SourceError parse_error(Where where, core::parse::ParseError error);

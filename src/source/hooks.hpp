@@ -24,9 +24,9 @@ using WaitHook = std::function<bool(const std::function<bool()>& wait)>;
 
 // The hooks of one load; only `on_directive` is required.
 struct Hooks {
-  OnDirective on_directive;     // each directive, in source order
-  InterruptCheck interrupted;   // empty: never stop
-  WaitHook wait_for_stdin;      // empty: wait right here
+  OnDirective on_directive;    // each directive, in source order
+  InterruptCheck interrupted;  // empty: never stop
+  WaitHook wait_for_stdin;     // empty: wait right here
 };
 
 }  // namespace quorvel::source

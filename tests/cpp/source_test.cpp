@@ -153,7 +153,9 @@ TEST(Source, Stdin) {
 TEST(Source, PipeReadsEveryByteInOrder) {
   // Far more than one pipe buffer, in writes of odd sizes.
   std::string data;
-  for (int i = 0; data.size() < (std::size_t{12} << 20); ++i) data += "allow:n" + std::to_string(i * 7919) + "\n";
+  for (std::uint64_t i = 0; data.size() < (std::size_t{12} << 20); ++i) {
+    data += "allow:n" + std::to_string(i * 7919) + "\n";
+  }
   int fds[2];
   ASSERT_EQ(pipe(fds), 0);
   std::thread writer([&] {

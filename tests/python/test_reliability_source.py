@@ -26,8 +26,13 @@ class Child:
         env = dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path), **(env or {}))
         self.proc = subprocess.Popen([sys.executable, "-c", textwrap.dedent(code)], env=env,
                                      stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-        self.watchdog = threading.Timer(LIMIT, self.proc.kill)
+        self.hung = False
+        self.watchdog = threading.Timer(LIMIT, self.kill)
         self.watchdog.start()
+
+    def kill(self):
+        self.hung = True
+        self.proc.kill()
 
     def expect(self, line):
         got = self.proc.stdout.readline().decode()
@@ -59,107 +64,86 @@ class Child:
             rc = None
         self.watchdog.cancel()
         if rc is None:
-            self.proc.kill()
+            self.kill()
             self.proc.wait()
         out, err = self.proc.stdout.read().decode(), self.proc.stderr.read().decode()
         self.proc.stdout.close()
         self.proc.stderr.close()
-        assert rc is not None, f"the child hung; output {out!r}, errors {err[-2000:]!r}"
+        assert not self.hung, f"the child hung; output {out!r}, errors {err[-2000:]!r}"
         return rc, out
 
 
 # --- the standard-input lock -----------------------------------------------------
 
-def test_second_reader_waits_without_the_interpreter_lock():
-    # A signal handler gives up the interpreter lock while the main thread's
-    # read is in progress, and a second thread starts reading: it must wait
-    # for the lock without the interpreter lock, or neither can go on.
-    child = Child("""
-        import signal, threading, time, _quorvel as q
-        state = {}
-        def second():
-            state["second"] = [str(d) for d in q.expand('@-')]
-        def handler(signum, frame):
-            state["thread"] = threading.Thread(target=second)
-            state["thread"].start()
-            time.sleep(0.5)
-        signal.signal(signal.SIGUSR1, handler)
-        print("ready", flush=True)
-        first = [str(d) for d in q.expand('@-')]
-        state["thread"].join()
-        print(first, state["second"], flush=True)
-    """)
-    child.send(b"allow:a\n")
-    child.expect("ready")
-    child.signal(signal.SIGUSR1)
-    time.sleep(1.0)
-    child.send(b"allow:b\n")
-    rc, out = child.finish()
-    assert (rc, out) == (0, "['allow:a', 'allow:b'] []\n")
+# A child reads standard input on its main thread; a SIGUSR1 handler runs
+# inside that read. The handler may start threads (listed in `threads`,
+# joined before the end) and puts what it sees in `results`.
+STDIN_CHILD = """
+import os, signal, threading, time, _quorvel as q
+results, threads = [], []
+
+def read_stdin():
+    try:
+        results.append([str(d) for d in q.expand('@-')])
+    except q.DirectiveError as e:
+        results.append(str(e))
+
+def fork_and_read():
+    # The forked child reads an empty standard input of its own.
+    pid = os.fork()
+    if pid == 0:
+        os.dup2(os.open(os.devnull, os.O_RDONLY), 0)
+        os._exit(0 if q.expand('@-') == [] else 1)
+    for _ in range(500):
+        done, status = os.waitpid(pid, os.WNOHANG)
+        if done:
+            results.append(os.waitstatus_to_exitcode(status))
+            return
+        time.sleep(0.01)
+    os.kill(pid, signal.SIGKILL)
+    os.waitpid(pid, 0)
+    results.append("hung")
+
+def in_thread(target):
+    threads.append(threading.Thread(target=target))
+    threads[-1].start()
+
+def handler(signum, frame):
+    HANDLER
+
+signal.signal(signal.SIGUSR1, handler)
+print("ready", flush=True)
+outer = [str(d) for d in q.expand('@-')]
+for t in threads:
+    t.join()
+print(outer, results, flush=True)
+"""
+
+STDIN_CASES = {
+    # The handler gives up the interpreter lock while a second thread starts
+    # reading: that thread must wait for standard input without the
+    # interpreter lock, or neither can go on. It reads what is left: nothing.
+    "a second thread reads": ("in_thread(read_stdin); time.sleep(0.5)", "[[]]"),
+    # Reading inside one's own read must not take the middle of the input
+    # (and so split a line): it fails at once.
+    "the handler reads": ("read_stdin()", "['<stdin>: standard input is already being read']"),
+    # A process forked during the read gets a lock that nobody holds.
+    "another thread forks": ("in_thread(fork_and_read); threads[-1].join()", "[0]"),
+    "the handler forks": ("fork_and_read()", "[0]"),
+}
 
 
-def test_nested_read_fails_and_the_outer_read_keeps_every_line():
-    # A handler that reads standard input inside the read it interrupted
-    # must not take the middle of the input (and so split a line).
-    child = Child("""
-        import signal, _quorvel as q
-        nested = []
-        def handler(signum, frame):
-            try:
-                nested.append([str(d) for d in q.expand('@-')])
-            except q.DirectiveError as e:
-                nested.append(str(e))
-        signal.signal(signal.SIGUSR1, handler)
-        print("ready", flush=True)
-        print([str(d) for d in q.expand('@-')], nested, flush=True)
-    """)
+@pytest.mark.parametrize("case", STDIN_CASES)
+def test_stdin_read_interrupted_by_a_handler(case):
+    handler, results = STDIN_CASES[case]
+    child = Child(STDIN_CHILD.replace("HANDLER", handler))
     child.send(b"allow:first\nallow:sec")
     child.expect("ready")
     child.signal(signal.SIGUSR1)
-    time.sleep(0.3)
+    time.sleep(1.0)
     child.send(b"ond\nallow:third\n")
     rc, out = child.finish()
-    assert (rc, out) == (0, "['allow:first', 'allow:second', 'allow:third'] "
-                            "['<stdin>: standard input is already being read']\n")
-
-
-@pytest.mark.parametrize("forker", ["another thread", "the reading thread"])
-def test_forked_child_starts_with_stdin_free(forker):
-    # A process forked while standard input is being read gets a lock that
-    # nobody holds: its own read of standard input goes ahead.
-    child = Child(f"""
-        import os, signal, threading, time, _quorvel as q
-        def fork_and_read():
-            pid = os.fork()
-            if pid == 0:
-                os.dup2(os.open(os.devnull, os.O_RDONLY), 0)
-                os._exit(0 if q.expand('@-') == [] else 1)
-            for _ in range(500):
-                done, status = os.waitpid(pid, os.WNOHANG)
-                if done:
-                    return os.waitstatus_to_exitcode(status)
-                time.sleep(0.01)
-            os.kill(pid, signal.SIGKILL)
-            os.waitpid(pid, 0)
-            return "hung"
-        results = []
-        def handler(signum, frame):
-            if {forker!r} == "the reading thread":
-                results.append(fork_and_read())
-            else:
-                t = threading.Thread(target=lambda: results.append(fork_and_read()))
-                t.start()
-                t.join()
-        signal.signal(signal.SIGUSR1, handler)
-        print("ready", flush=True)
-        print([str(d) for d in q.expand('@-')], results, flush=True)
-    """)
-    child.send(b"allow:a\n")
-    child.expect("ready")
-    child.signal(signal.SIGUSR1)
-    time.sleep(0.5)
-    rc, out = child.finish()
-    assert (rc, out) == (0, "['allow:a'] [0]\n")
+    assert (rc, out) == (0, f"['allow:first', 'allow:second', 'allow:third'] {results}\n")
 
 
 # --- interrupting a load -------------------------------------------------------
