@@ -49,8 +49,7 @@ bool wait_step(std::uint32_t me) {
 }  // namespace
 
 core::Result<StdinLock, Reason> StdinLock::take(const WaitHook& wait_for_stdin, const InterruptCheck& check) {
-  static const bool fork_handler = ::pthread_atfork(nullptr, nullptr, &free_in_child) == 0;
-  static_cast<void>(fork_handler);
+  [[maybe_unused]] static const bool fork_handler = ::pthread_atfork(nullptr, nullptr, &free_in_child) == 0;
   const std::uint32_t me = this_thread_id();
   if (try_take(me)) return StdinLock(me);
   // Reading again inside one's own read would take the middle of the input
