@@ -3,6 +3,7 @@ the demo shows; every rule of the examples changes what a reader sees; a bad
 -D value is named in the error."""
 import os
 import re
+import shlex
 import subprocess
 import sys
 
@@ -14,12 +15,16 @@ FILES = ["sample/app.py", "sample/tests/test_app.py", "sample/docs/guide.md", "s
 
 def env_with_module(tmp_path=None):
     """The environment of a child process that imports the module under test; with tmp_path,
-    `python3` on PATH is this interpreter."""
+    the environment of a shell whose `python3` is this interpreter."""
     env = dict(os.environ, PYTHONPATH=os.pathsep.join(p for p in sys.path if p))
     if tmp_path is not None:
+        # Preloaded libraries (the sanitizer runs) are for the interpreter, not for the shell.
+        preload = env.pop("LD_PRELOAD", "")
         bin_dir = tmp_path / "bin"
         bin_dir.mkdir(exist_ok=True)
-        (bin_dir / "python3").symlink_to(sys.executable)
+        shim = bin_dir / "python3"
+        shim.write_text(f'#!/bin/sh\nexec env LD_PRELOAD={shlex.quote(preload)} {shlex.quote(sys.executable)} "$@"\n')
+        shim.chmod(0o755)
         env["PATH"] = f"{bin_dir}{os.pathsep}{env.get('PATH', '')}"
     return env
 
