@@ -11,8 +11,11 @@ import shlex
 import subprocess
 import sys
 
+# The examples directory, where every command runs.
 HERE = os.path.dirname(os.path.abspath(__file__))
+# The sample files that the line checker reads.
 FILES = ["sample/app.py", "sample/tests/test_app.py", "sample/docs/guide.md", "sample/Makefile"]
+# The rules file, and the one directive given inline.
 RULES = "rules.txt"
 INLINE = "escalate:<py>todo=fix before release"
 
@@ -43,6 +46,7 @@ def show_rules():
 
 
 def main():
+    """Runs the demo's steps; fails when a run did not end as the demo expects."""
     print("Commands run in examples/ with the module on PYTHONPATH.\n")
     print("== 1. linecheck with no directives: every finding at its default severity")
     run("defaults", ["linecheck.py"] + FILES)

@@ -11,11 +11,15 @@ import sys
 
 import _quorvel
 
+# The stages a document goes through, in order.
 STAGES = _quorvel.Ladder(["draft", "review", "final"])
+# The rungs each verb moves a document, and the verbs that leave it out.
 STEPS = {"advance": 1, "reopen": -1}
 DROP = {"hold"}
+# Every verb this tool takes; parse refuses any other.
 VERBS = set(STEPS) | DROP
 
+# The built-in rules, one directive each.
 RULES = [
     "advance:*@guides/*=copy-edited",
     "advance:<api>*=API frozen",
@@ -32,6 +36,7 @@ DOCS = [  # name, kind, folder, current stage
 
 
 def main():
+    """Folds the rules onto every document and prints the table of stages."""
     rules = RULES + sys.argv[1:]
     try:
         directives = [_quorvel.parse(r, actions=VERBS) for r in rules]

@@ -5,6 +5,7 @@ import ast
 import os
 import re
 
+# The repository root.
 ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
 
 

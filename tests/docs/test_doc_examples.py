@@ -10,6 +10,7 @@ import pytest
 import _quorvel
 from docblocks import code_spans, fenced, read, run_source, sections, session_examples, tables
 
+# The two docs whose examples run here.
 API = read("docs/api.md")
 DIRECTIVES = read("docs/directives.md")
 
@@ -74,6 +75,7 @@ def test_click_recipe_is_valid_python():
 
 
 def directive_table():
+    """The rows of the table of how directives are read."""
     body = dict(sections(DIRECTIVES))["One directive"]
     return next(t for t in tables(body) if "you write" in t[0])
 
@@ -103,6 +105,7 @@ def test_escaped_name_matches_the_text_the_doc_names():
 
 
 def error_rows():
+    """(directive, message) for every directive of the error table."""
     body = dict(sections(DIRECTIVES))["One directive"]
     table = next(t for t in tables(body) if "message" in t[0])
     return [(spec, row["message"]) for row in table for spec in code_spans(row["you wrote"])]
@@ -116,6 +119,7 @@ def test_error_table_shows_the_messages(spec, message):
 
 
 def glob_rows():
+    """The rows of the table of the glob's corners."""
     return [row for t in tables(dict(sections(DIRECTIVES))["The glob dialect"]) if "matches?" in t[0] for row in t]
 
 

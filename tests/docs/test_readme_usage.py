@@ -7,6 +7,7 @@ import sys
 
 from docblocks import ROOT, commented_results, fenced, read, sections
 
+# The README's usage block.
 USAGE = next(body for lang, body in fenced(dict(sections(read("README.md")))["Usage"]) if lang == "python")
 
 

@@ -9,6 +9,7 @@ import sys
 
 import pytest
 
+# The examples directory and the sample files the demo checks.
 EXAMPLES = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "examples")
 FILES = ["sample/app.py", "sample/tests/test_app.py", "sample/docs/guide.md", "sample/Makefile"]
 
@@ -30,11 +31,13 @@ def env_with_module(tmp_path=None):
 
 
 def run_example(script, *args, stdin=None):
+    """Runs one example script in examples/ with the module under test."""
     return subprocess.run([sys.executable, script, *args], cwd=EXAMPLES, env=env_with_module(), input=stdin,
                           capture_output=True, text=True, timeout=60)
 
 
 def rules_lines():
+    """The lines of the demo's rules file."""
     with open(os.path.join(EXAMPLES, "rules.txt"), encoding="utf-8") as f:
         return f.read().splitlines()
 
@@ -61,6 +64,7 @@ def test_rules_file_and_stdin_agree():
 
 
 def directive_lines(lines):
+    """The indices of the lines that hold a directive (not blank, not a comment)."""
     return [i for i, line in enumerate(lines) if line.strip() and not line.lstrip().startswith("#")]
 
 

@@ -6,6 +6,7 @@ import re
 
 import pytest
 
+# The file of uses that mypy checks, loaded as a module.
 USES_PATH = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "typing", "uses.py")
 _spec = importlib.util.spec_from_file_location("typing_uses", USES_PATH)
 uses = importlib.util.module_from_spec(_spec)

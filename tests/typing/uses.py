@@ -11,9 +11,11 @@ from typing import Callable, List
 
 import _quorvel as q
 
+# One directive and one ladder that the calls below use.
 d = q.parse("suppress:<py>long-*@tests/*=why")
 ladder = q.Ladder(["draft", "review", "final"])
 
+# Calls that mypy must accept and that work.
 CORRECT: List[Callable[[], object]] = [
     lambda: q.lint_fold("warning", [d], ["long-line"]),
     lambda: q.lint_fold("warning", (d,), ("long-line",), qualifier="py", scopes=("tests/a",)),
@@ -38,6 +40,7 @@ CORRECT: List[Callable[[], object]] = [
     lambda: (d.action, d.kind, d.name, d.path, d.note, str(d), repr(d)),
 ]
 
+# Calls that mypy must flag with the error named, and that raise TypeError.
 MISUSES: List[Callable[[], object]] = [
     lambda: q.lint_fold("warning", [d], "long-line"),  # type: ignore[arg-type]
     lambda: q.lint_fold("warning", d, ["long-line"]),  # type: ignore[arg-type]
