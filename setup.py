@@ -1,7 +1,8 @@
 """Packaging: setuptools hands the build of the extension to CMake.
 
-The version comes from CMakeLists.txt (project(... VERSION x.y.z)), so the
-wheel's metadata, the CMake build and the docs share one number.
+The metadata is in pyproject.toml. The version comes from CMakeLists.txt
+(project(... VERSION x.y.z)), so the wheel's metadata, the CMake build and
+the docs share one number.
 """
 import os
 import re
@@ -59,4 +60,8 @@ setup(
     version=version(),
     ext_modules=[Extension("_quorvel", sources=[], py_limited_api=True)],
     cmdclass={"build_ext": CMakeBuild, "install": Install},
+    # One cp39-abi3 wheel for every CPython from 3.9 on; setuptools' own build
+    # files stay out of build/, which is CMake's.
+    options={"bdist_wheel": {"py_limited_api": "cp39"}, "build": {"build_base": "build-wheel"}},
+    zip_safe=False,
 )

@@ -9,8 +9,9 @@ with the lint verbs (escalate, de-escalate, suppress, note) and settings come
 from set:KEY=VALUE (set:max-line=100). A -D value is one directive, @FILE for
 a directive file, or @- for standard input.
 
-Exit status: 0 when no finding is an error, 1 when one is, 2 when a directive
-is bad (the library's message is printed).
+Suppressed findings are listed as such, with their notes. Exit status: 0
+when no finding is an error, 1 when one is, 2 when a directive is bad (the
+-D value and the library's message are printed).
 """
 import argparse
 import os
@@ -50,12 +51,13 @@ def main(argv=None):
     args = parser.parse_args(argv)
 
     directives = []
-    try:
-        for value in args.directives:
-            directives.extend(_quorvel.expand(value))
-    except _quorvel.DirectiveError as e:
-        print(f"linecheck: error: {e}", file=sys.stderr)
-        return 2
+    for value in args.directives:
+        try:
+            directives += _quorvel.expand(value)
+        except _quorvel.DirectiveError as e:
+            # The library's message names the file and line, not the -D value: name it here.
+            print(f"linecheck: error: -D {value}: {e}", file=sys.stderr)
+            return 2
 
     settings = dict(_quorvel.lint_settings(directives))
     try:
@@ -70,12 +72,13 @@ def main(argv=None):
         for number, check, message in findings(path, max_line):
             severity, dropped, notes = _quorvel.lint_fold(
                 DEFAULT[check], directives, [check], qualifier=kind, scopes=[path])
+            extra = f"  ({'; '.join(notes)})" if notes else ""
             if dropped:
                 dropped_count += 1
+                print(f"{path}:{number}: suppressed: {check}: {message}{extra}")
                 continue
             shown += 1
             errors += severity == "error"
-            extra = f"  ({'; '.join(notes)})" if notes else ""
             print(f"{path}:{number}: {severity}: {check}: {message}{extra}")
     print(f"linecheck: {shown} finding(s), {errors} error(s), {dropped_count} suppressed")
     return 1 if errors else 0

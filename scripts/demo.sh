@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
-# Builds the module and runs the main job: the example line checker over the
-# sample files, with directives inline, from a rules file and from stdin.
+# The demo: builds the module alone and runs examples/demo.py, the example
+# line checker and review workflow driven by -D values. One line per step;
+# a step that fails shows its output.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/setup.sh
-scripts/build.sh >/dev/null
-export PYTHONPATH="$PWD/build"
+echo "demo: checking for CMake, g++ and the Python headers (installs what is missing, as root)"
+scripts/setup.sh --module
+echo "demo: building the module into build/_quorvel.abi3.so"
+scripts/build.sh --module
 py=$(scripts/pythons.sh | sed -n '$p')
-cd examples
-"$py" demo.py
+echo "demo: running examples/demo.py with $("$py" -c 'import platform; print("CPython", platform.python_version())')"
+export PYTHONPATH="$PWD/build"
+exec "$py" examples/demo.py

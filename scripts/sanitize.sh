@@ -8,7 +8,7 @@ cd "$(dirname "$0")/.."
 mode=${1:-all}
 scripts/setup.sh || exit 1
 python=$(scripts/pythons.sh | sed -n 1p)
-cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DQUORVEL_SANITIZE=ON -DPython3_EXECUTABLE="$python" >/dev/null || exit 1
+cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DQUORVEL_SANITIZE=ON -DQUORVEL_TESTS=ON -DPython3_EXECUTABLE="$python" >/dev/null || exit 1
 cmake --build build-asan -j"$(nproc)" >/dev/null || exit 1
 
 status=0
