@@ -1,13 +1,14 @@
-// The module-level functions: parse, glob_match, expand, lint_fold and
-// lint_settings.
+// The module-level functions parse, glob_match and expand.
+#include "python/functions.hpp"
+
 #include <algorithm>
-#include <cstring>
 
 #include "core/glob/pattern.hpp"
 #include "core/parse/parse.hpp"
 #include "core/text/text.hpp"
-#include "lint/lint.hpp"
-#include "python/module.hpp"
+#include "python/convert.hpp"
+#include "python/directive_class.hpp"
+#include "python/errors.hpp"
 #include "source/cli.hpp"
 
 namespace quorvel::python {
@@ -20,6 +21,7 @@ struct Allowed {
   SmallVec<std::string_view, 8> tokens;
 };
 
+// Converts `actions` (null or None: no set).
 bool to_allowed(PyObject* o, Allowed& out, Keep& keep) {
   if (!o || o == Py_None) return true;
   if (!to_text_set(o, out.tokens, keep)) {
@@ -74,9 +76,7 @@ PyObject* glob_match_impl(PyObject*, PyObject* const* a) {
   std::string_view pattern, text;
   if (!arg_text(a[0], "pattern", pattern, keep) || !arg_text(a[1], "text", text, keep)) return nullptr;
   // Matched as the pattern is read: nothing is compiled or kept.
-  PyObject* result = core::glob::match_once(pattern, text) ? Py_True : Py_False;
-  Py_IncRef(result);
-  return result;
+  return new_bool(core::glob::match_once(pattern, text));
 }
 
 // --- expand ----------------------------------------------------------------
@@ -120,48 +120,6 @@ PyObject* expand_impl(PyObject*, PyObject* const* a) {
   return list.release();
 }
 
-// --- lint_fold and lint_settings ------------------------------------------
-
-Signature g_lint_fold_sig = {"lint_fold", {"current", "directives", "names", "qualifier", "scopes"}, 5, 3, 3, {}};
-
-PyObject* lint_fold_impl(PyObject*, PyObject* const* a) {
-  Keep keep;
-  FoldArgs f;
-  if (!to_fold_args(a, f, keep)) return nullptr;
-  const auto severity = lint::severity_from_text(f.current);
-  if (!severity) return raise_directive_error(lint::unknown_severity_message(f.current));
-
-  // Each object knows its lint verb already; tokens that are no lint verb
-  // (and settings) are skipped before matching.
-  return fold_to_tuple(
-      f.dirs, f.target.target(), true,
-      [](const PyDirective* d) { return d->lint ? d->lint->vote() : core::directive::Vote{false, 0, false}; },
-      [&](std::int64_t sum) { return lint::severity_text(lint::move(*severity, sum)); });
-}
-
-Signature g_lint_settings_sig = {"lint_settings", {"directives"}, 1, 1, 1, {}};
-
-PyObject* lint_settings_impl(PyObject*, PyObject* const* a) {
-  Keep keep;
-  SmallVec<PyDirective*, 16> dirs;
-  if (!to_directives(a[0], dirs, keep)) {
-    name_argument_error("directives");
-    return nullptr;
-  }
-  Ref list = Ref::steal(PyList_New(0));
-  if (!list) return nullptr;
-  for (const PyDirective* d : dirs) {
-    if (!d->lint || d->lint->value() != lint::LintAction::Set) continue;
-    const auto& r = d->record;
-    Ref key = Ref::steal(new_str(r.name.source()));
-    Ref value = Ref::steal(new_str(r.note ? std::string_view(*r.note) : std::string_view()));
-    if (!key || !value) return nullptr;
-    Ref pair = Ref::steal(PyTuple_Pack(2, key.get(), value.get()));
-    if (!pair || PyList_Append(list.get(), pair.get()) < 0) return nullptr;
-  }
-  return list.release();
-}
-
 }  // namespace
 
 MethodPair g_parse = method_pair<&g_parse_sig, &parse_impl>(
@@ -181,17 +139,5 @@ MethodPair g_expand = method_pair<&g_expand_sig, &expand_impl>(
     "`expand(value, *, actions=None)` \xE2\x86\x92 the directives a single `-D` value yields: one inline\n"
     "directive, or every directive in a `@file` (`@-` reads stdin). Raises `DirectiveError` on a bad\n"
     "directive/file, or \xE2\x80\x94 when `actions` is given \xE2\x80\x94 on any action outside that allowed set.");
-
-MethodPair g_lint_fold = method_pair<&g_lint_fold_sig, &lint_fold_impl>(
-    "lint_fold",
-    "lint_fold(current, directives, names, *, qualifier=None, scopes=None)\n--\n\n"
-    "`lint_fold(current, directives, names, *, qualifier=None, scopes=None)` \xE2\x86\x92 `(severity, dropped,\n"
-    "notes)`. Applies the standard lint combine policy (suppress / de-escalate / escalate / note);\n"
-    "non-lint actions are inert. `current` \xE2\x88\x88 `\"error\" | \"warning\" | \"info\"`.");
-
-MethodPair g_lint_settings = method_pair<&g_lint_settings_sig, &lint_settings_impl>(
-    "lint_settings",
-    "lint_settings(directives)\n--\n\n"
-    "`lint_settings(directives)` \xE2\x86\x92 `[(key, value)]` from every `set:KEY=VALUE` directive, in order.");
 
 }  // namespace quorvel::python

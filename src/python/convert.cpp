@@ -1,27 +1,11 @@
-#include "python/args.hpp"
+// Conversions between Python objects and the core's values.
+#include "python/convert.hpp"
 
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
+#include <climits>
 
-#include "python/module.hpp"
+#include "python/bind.hpp"
 
 namespace quorvel::python {
-
-Runtime g_runtime;
-
-void detect_runtime() {
-  // "3.12.1 (main, ...)": the running interpreter, not the build headers.
-  const char* v = Py_GetVersion();
-  int major = 0, minor = 0;
-  if (std::sscanf(v, "%d.%d", &major, &minor) == 2) {
-    g_runtime.modern = major > 3 || (major == 3 && minor >= 10);
-  }
-}
-
-unsigned long immutable_type_flag() { return g_runtime.modern ? (1UL << 8) : 0; }
-
-const PyMethodDef& MethodPair::pick() const { return g_runtime.modern ? fast : tuple; }
 
 std::string type_name(PyObject* o) {
   Ref name = Ref::steal(PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(o)), "__name__"));
@@ -33,135 +17,6 @@ std::string type_name(PyObject* o) {
   }
   PyErr_Clear();
   return "object";
-}
-
-PyObject* raise_directive_error(std::string_view message) {
-  PyObject* type = directive_error_type();
-  if (!type) return nullptr;
-  Ref msg = Ref::steal(new_str(message));
-  if (msg) PyErr_SetObject(type, msg.get());
-  return nullptr;
-}
-
-bool intern_signature(Signature& sig) {
-  for (int i = 0; i < sig.count; ++i) {
-    if (sig.interned[i]) continue;
-    sig.interned[i] = PyUnicode_InternFromString(sig.params[i]);
-    if (!sig.interned[i]) return false;
-  }
-  return true;
-}
-
-namespace {
-
-// The parameter a keyword names, or -1.
-int find_keyword(const Signature& sig, PyObject* key) {
-  for (int i = 0; i < sig.count; ++i) {
-    if (sig.interned[i] == key) return i;
-  }
-  if (!PyUnicode_Check(key)) return -1;
-  for (int i = 0; i < sig.count; ++i) {
-    if (PyUnicode_CompareWithASCIIString(key, sig.params[i]) == 0) return i;
-  }
-  PyErr_Clear();
-  return -1;
-}
-
-bool too_many_positional(const Signature& sig, Py_ssize_t nargs) {
-  if (sig.npos == 0) {
-    PyErr_Format(PyExc_TypeError, "%s() takes no positional arguments (%zd given)", sig.function, nargs);
-  } else {
-    PyErr_Format(PyExc_TypeError, "%s() takes at most %d positional argument%s (%zd given)", sig.function,
-                 sig.npos, sig.npos == 1 ? "" : "s", nargs);
-  }
-  return false;
-}
-
-bool place_keyword(const Signature& sig, PyObject* key, PyObject* value, Py_ssize_t nargs, PyObject** out) {
-  if (!PyUnicode_Check(key)) {
-    PyErr_SetString(PyExc_TypeError, "keywords must be strings");
-    return false;
-  }
-  const int i = find_keyword(sig, key);
-  if (i < 0) {
-    PyErr_Format(PyExc_TypeError, "%s() got an unexpected keyword argument '%U'", sig.function, key);
-    return false;
-  }
-  if (out[i]) {
-    if (i < nargs) {
-      PyErr_Format(PyExc_TypeError, "argument for %s() given by name ('%s') and position (%d)", sig.function,
-                   sig.params[i], i + 1);
-    } else {
-      PyErr_Format(PyExc_TypeError, "%s() got multiple values for argument '%s'", sig.function, sig.params[i]);
-    }
-    return false;
-  }
-  out[i] = value;
-  return true;
-}
-
-bool check_required(const Signature& sig, PyObject** out) {
-  for (int i = 0; i < sig.nrequired; ++i) {
-    if (!out[i]) {
-      PyErr_Format(PyExc_TypeError, "%s() missing required argument '%s' (pos %d)", sig.function, sig.params[i],
-                   i + 1);
-      return false;
-    }
-  }
-  return true;
-}
-
-}  // namespace
-
-bool bind_fast(const Signature& sig, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames, PyObject** out) {
-  // The offset bit of vectorcall's nargs is never set for method calls made
-  // through the fast convention, but mask it to be safe.
-  nargs &= ~(static_cast<Py_ssize_t>(1) << (8 * sizeof(Py_ssize_t) - 1));
-  if (nargs > sig.npos) return too_many_positional(sig, nargs);
-  for (Py_ssize_t i = 0; i < nargs; ++i) out[i] = args[i];
-  if (kwnames) {
-    const Py_ssize_t nkw = PyTuple_Size(kwnames);
-    for (Py_ssize_t k = 0; k < nkw; ++k) {
-      if (!place_keyword(sig, PyTuple_GetItem(kwnames, k), args[nargs + k], nargs, out)) return false;
-    }
-  }
-  return check_required(sig, out);
-}
-
-bool bind_tuple(const Signature& sig, PyObject* args, PyObject* kwargs, PyObject** out) {
-  const Py_ssize_t nargs = args ? PyTuple_Size(args) : 0;
-  if (nargs > sig.npos) return too_many_positional(sig, nargs);
-  for (Py_ssize_t i = 0; i < nargs; ++i) out[i] = PyTuple_GetItem(args, i);
-  if (kwargs) {
-    Py_ssize_t pos = 0;
-    PyObject *key, *value;
-    while (PyDict_Next(kwargs, &pos, &key, &value)) {
-      if (!place_keyword(sig, key, value, nargs, out)) return false;
-    }
-  }
-  return check_required(sig, out);
-}
-
-void name_argument_error(const char* param) {
-  PyObject *type, *value, *tb;
-  PyErr_Fetch(&type, &value, &tb);
-  if (type != PyExc_TypeError) {
-    PyErr_Restore(type, value, tb);
-    return;
-  }
-  PyErr_NormalizeException(&type, &value, &tb);
-  Ref t = Ref::steal(type), v = Ref::steal(value), tr = Ref::steal(tb);
-  Ref text = Ref::steal(v ? PyObject_Str(v.get()) : PyUnicode_FromString(""));
-  if (!text) return;
-  Ref msg = Ref::steal(PyUnicode_FromFormat("argument '%s': %U", param, text.get()));
-  if (!msg) return;
-  Ref exc = Ref::steal(PyObject_CallFunctionObjArgs(PyExc_TypeError, msg.get(), nullptr));
-  if (!exc) return;
-  if (v) {
-    PyObject* cause = PyException_GetCause(v.get());  // new reference or null
-    if (cause) PyException_SetCause(exc.get(), cause);  // steals it
-  }
-  PyErr_SetObject(PyExc_TypeError, exc.get());
 }
 
 bool to_text(PyObject* o, std::string_view& out, Keep& keep, bool hold) {
@@ -237,29 +92,76 @@ bool arg_text(PyObject* o, const char* param, std::string_view& out, Keep& keep)
   return false;
 }
 
-bool sequence_items(PyObject* o, Ref& items) {
+bool Items::read(PyObject* o, Keep& keep) {
   if (PyUnicode_Check(o)) {
     PyErr_SetString(PyExc_TypeError, "expected a sequence, got str (pass a single text as a one-element list)");
     return false;
   }
   if (PyList_CheckExact(o) || PyTuple_CheckExact(o)) {
-    // Read in place: converting the items runs no Python code, so the list
-    // cannot change under the loop, and the loops hold what they keep.
-    items = Ref::borrow(o);
-    return true;
+    // Read in place: the caller holds the container for the whole call.
+    seq_ = o;
+  } else {
+    if (!PySequence_Check(o)) {
+      PyErr_Format(PyExc_TypeError, "expected a sequence, got %s", type_name(o).c_str());
+      return false;
+    }
+    Ref it = Ref::steal(PyObject_GetIter(o));
+    if (!it) return false;
+    Ref list = Ref::steal(PyList_New(0));
+    if (!list) return false;
+    for (;;) {
+      Ref item = Ref::steal(PyIter_Next(it.get()));
+      if (!item) break;
+      if (PyList_Append(list.get(), item.get()) < 0) return false;
+    }
+    if (PyErr_Occurred()) return false;
+    seq_ = list.get();
+    keep.own(list.release());
+    private_ = true;
   }
-  if (!PySequence_Check(o)) {
-    PyErr_Format(PyExc_TypeError, "expected a sequence, got %s", type_name(o).c_str());
+  is_list_ = PyList_Check(seq_);
+  n_ = is_list_ ? PyList_Size(seq_) : PyTuple_Size(seq_);
+  return true;
+}
+
+bool to_text_list(PyObject* o, VecBase<std::string_view>& out, Keep& keep) {
+  Items items;
+  if (!items.read(o, keep)) return false;
+  const Py_ssize_t n = items.size();
+  out.reserve(static_cast<std::size_t>(n));
+  for (Py_ssize_t i = 0; i < n; ++i) {
+    PyObject* item = items[i];
+    if (!PyUnicode_Check(item)) {
+      PyErr_Format(PyExc_TypeError, "item %zd: expected str, got %s", i, type_name(item).c_str());
+      return false;
+    }
+    // An item of the caller's list is held: later conversions may run code
+    // that changes the list. The items of a private list are held by it.
+    std::string_view t;
+    if (!to_text(item, t, keep, !items.is_private())) return false;
+    out.push_back(t);
+  }
+  return true;
+}
+
+bool to_text_set(PyObject* o, VecBase<std::string_view>& out, Keep& keep) {
+  if (!PyAnySet_Check(o)) {
+    PyErr_Format(PyExc_TypeError, "expected a set or frozenset, got %s", type_name(o).c_str());
     return false;
   }
   Ref it = Ref::steal(PyObject_GetIter(o));
   if (!it) return false;
-  items = Ref::steal(PyList_New(0));
-  if (!items) return false;
   for (;;) {
     Ref item = Ref::steal(PyIter_Next(it.get()));
     if (!item) break;
-    if (PyList_Append(items.get(), item.get()) < 0) return false;
+    if (!PyUnicode_Check(item.get())) {
+      PyErr_Format(PyExc_TypeError, "set item: expected str, got %s", type_name(item.get()).c_str());
+      return false;
+    }
+    std::string_view t;
+    if (!to_text(item.get(), t, keep, false)) return false;
+    keep.hold_always(item.get());
+    out.push_back(t);
   }
   return !PyErr_Occurred();
 }

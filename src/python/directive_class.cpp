@@ -1,7 +1,11 @@
 // Directive: one parsed directive, immutable, made only by parse and expand.
+#include "python/directive_class.hpp"
+
 #include <new>
 
-#include "python/module.hpp"
+#include "python/boundary.hpp"
+#include "python/convert.hpp"
+#include "python/heap_type.hpp"
 
 namespace quorvel::python {
 
@@ -9,16 +13,16 @@ namespace {
 
 using core::directive::Directive;
 
-PyDirective* as_directive(PyObject* o) { return reinterpret_cast<PyDirective*>(o); }
+// The one Directive class of the process.
+Once g_directive;
 
-PyObject* optional_str(const std::optional<std::string>& s) {
-  if (!s) {
-    Py_IncRef(Py_None);
-    return Py_None;
-  }
-  return new_str(*s);
-}
+// The object behind a Directive.
+const PyDirective* as_directive(PyObject* o) { return reinterpret_cast<const PyDirective*>(o); }
 
+// A new str, or None for an absent text.
+PyObject* optional_str(const std::optional<std::string>& s) { return s ? new_str(*s) : new_none(); }
+
+// The five read-only attributes.
 PyObject* get_action(PyObject* self, void*) {
   return guarded([&] { return new_str(as_directive(self)->record.action.token); });
 }
@@ -29,23 +33,21 @@ PyObject* get_name(PyObject* self, void*) {
   return guarded([&] { return new_str(as_directive(self)->record.name.source()); });
 }
 PyObject* get_path(PyObject* self, void*) {
-  return guarded([&]() -> PyObject* {
+  return guarded([&] {
     const auto& path = as_directive(self)->record.path;
-    if (!path) {
-      Py_IncRef(Py_None);
-      return Py_None;
-    }
-    return new_str(path->source());
+    return path ? new_str(path->source()) : new_none();
   });
 }
 PyObject* get_note(PyObject* self, void*) {
   return guarded([&] { return optional_str(as_directive(self)->record.note); });
 }
 
+// str(d): the text form.
 PyObject* directive_str(PyObject* self) {
   return guarded([&] { return new_str(core::directive::text_form(as_directive(self)->record)); });
 }
 
+// repr(d): "Directive(" + the text form + ")".
 PyObject* directive_repr(PyObject* self) {
   return guarded([&] {
     std::string s = "Directive(";
@@ -55,31 +57,21 @@ PyObject* directive_repr(PyObject* self) {
   });
 }
 
+// Directive() from Python: refused.
 PyObject* directive_new(PyTypeObject*, PyObject*, PyObject*) {
-  PyErr_SetString(PyExc_TypeError,
-                  "cannot create 'Directive' instances; use parse() or expand() to obtain one");
+  PyErr_SetString(PyExc_TypeError, "cannot create 'Directive' instances; use parse() or expand() to obtain one");
   return nullptr;
 }
 
-void directive_dealloc(PyObject* self) {
-  PyTypeObject* type = Py_TYPE(self);
-  PyDirective* d = as_directive(self);
-  d->record.~Directive();
-  d->lint.~optional();
-  auto free_fn = reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free));
-  free_fn(self);
-  Py_DecRef(reinterpret_cast<PyObject*>(type));
-}
-
+// d.matches(names, *, qualifier=None, scopes=None).
 Signature g_matches_sig = {"matches", {"names", "qualifier", "scopes"}, 3, 1, 1, {}};
 
 PyObject* matches_impl(PyObject* self, PyObject* const* a) {
   Keep keep;
-  TargetArgs t;
+  SmallVec<std::string_view, 4> names, scopes;
+  TargetArgs t{names, scopes, {}};
   if (!to_target(a[0], a[1], a[2], t, keep)) return nullptr;
-  PyObject* result = as_directive(self)->record.matches(t.target()) ? Py_True : Py_False;
-  Py_IncRef(result);
-  return result;
+  return new_bool(as_directive(self)->record.matches(t.target()));
 }
 
 MethodPair g_matches = method_pair<&g_matches_sig, &matches_impl>(
@@ -90,8 +82,10 @@ MethodPair g_matches = method_pair<&g_matches_sig, &matches_impl>(
     "KIND (if set) must equal `qualifier` exactly; NAME must glob-match one of `names`; PATH (if\n"
     "set) must glob-match one of `scopes`.");
 
+// The method table, filled with the running interpreter's convention.
 PyMethodDef g_methods[2];
 
+// The attribute table.
 PyGetSetDef g_getset[] = {
     {"action", get_action, nullptr, "The action token, verbatim.", nullptr},
     {"kind", get_kind, nullptr, "The `<KIND>` filter, or `None` for any kind.", nullptr},
@@ -101,8 +95,7 @@ PyGetSetDef g_getset[] = {
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
-}  // namespace
-
+// Makes the class (once, under the Once guard).
 PyObject* create_directive_type() {
   if (!intern_signature(g_matches_sig)) return nullptr;
   g_methods[0] = g_matches.pick();
@@ -111,64 +104,55 @@ PyObject* create_directive_type() {
       {Py_tp_doc, const_cast<char*>(
                       "One parsed directive (`ACTION:[<KIND>]NAME[@PATH][=NOTE]`), open-set: `action` is the raw token.")},
       {Py_tp_new, reinterpret_cast<void*>(&directive_new)},
-      {Py_tp_dealloc, reinterpret_cast<void*>(&directive_dealloc)},
+      {Py_tp_dealloc, reinterpret_cast<void*>(&dealloc<PyDirective>)},
       {Py_tp_str, reinterpret_cast<void*>(&directive_str)},
       {Py_tp_repr, reinterpret_cast<void*>(&directive_repr)},
       {Py_tp_getset, g_getset},
       {Py_tp_methods, g_methods},
       {0, nullptr},
   };
-  PyType_Spec spec = {
-      "builtins.Directive",
-      static_cast<int>(sizeof(PyDirective)),
-      0,
-      static_cast<unsigned int>(Py_TPFLAGS_DEFAULT | immutable_type_flag()),
-      slots,
-  };
-  return PyType_FromSpec(&spec);
+  return new_heap_type("builtins.Directive", sizeof(PyDirective), slots);
 }
+
+}  // namespace
+
+void PyDirective::destroy() {
+  record.~Directive();
+  lint.~optional();
+}
+
+PyObject* directive_type() { return g_directive.get(&create_directive_type, "Directive"); }
 
 PyObject* new_directive(Directive<>&& record) {
   PyObject* type = directive_type();
   if (!type) return nullptr;
-  auto alloc = reinterpret_cast<allocfunc>(PyType_GetSlot(reinterpret_cast<PyTypeObject*>(type), Py_tp_alloc));
-  PyObject* obj = alloc(reinterpret_cast<PyTypeObject*>(type), 0);
+  PyObject* obj = alloc_instance(type);
   if (!obj) return nullptr;
-  PyDirective* d = as_directive(obj);
-  // Moving the record cannot throw; the lint verb is worked out from a copy
-  // of nothing (a view of the token), so nothing here can fail half-way.
+  auto* d = reinterpret_cast<PyDirective*>(obj);
+  // Moving the record cannot throw; the lint verb is worked out from a view
+  // of the token, so nothing here can fail half-way.
   new (&d->record) Directive<>(std::move(record));
   new (&d->lint) std::optional<lint::LintAction>(lint::LintAction::from_token(d->record.action.token));
   return obj;
 }
 
-bool to_directives(PyObject* o, SmallVec<PyDirective*, 16>& out, Keep& keep) {
-  Ref items;
-  if (!sequence_items(o, items)) return false;
+bool to_directives(PyObject* o, VecBase<PyDirective*>& out, Keep& keep) {
+  Items items;
+  if (!items.read(o, keep)) return false;
   PyObject* type = directive_type();
   if (!type) return false;
-  const bool is_list = PyList_Check(items.get());
-  const Py_ssize_t n = is_list ? PyList_Size(items.get()) : PyTuple_Size(items.get());
+  const Py_ssize_t n = items.size();
   out.reserve(static_cast<std::size_t>(n));
   for (Py_ssize_t i = 0; i < n; ++i) {
-    PyObject* item = is_list ? PyList_GetItem(items.get(), i) : PyTuple_GetItem(items.get(), i);
+    PyObject* item = items[i];
     if (reinterpret_cast<PyObject*>(Py_TYPE(item)) != type) {
       PyErr_Format(PyExc_TypeError, "item %zd: expected Directive, got %s", i, type_name(item).c_str());
       return false;
     }
-    keep.hold(item);
-    out.push_back(as_directive(item));
+    if (!items.is_private()) keep.hold(item);
+    out.push_back(reinterpret_cast<PyDirective*>(item));
   }
   return true;
-}
-
-bool to_fold_args(PyObject* const* a, FoldArgs& out, Keep& keep) {
-  if (!arg_text(a[0], "current", out.current, keep)) return false;
-  if (!to_directives(a[1], out.dirs, keep)) {
-    name_argument_error("directives");
-    return false;
-  }
-  return to_target(a[2], a[3], a[4], out.target, keep);
 }
 
 }  // namespace quorvel::python
