@@ -3,6 +3,8 @@
 
 #include <new>
 
+#include "core/ladder/ladder.hpp"
+
 #include "python/boundary.hpp"
 #include "python/convert.hpp"
 #include "python/heap_type.hpp"
@@ -16,42 +18,49 @@ using core::directive::Directive;
 // The one Directive class of the process.
 Once g_directive;
 
-// The object behind a Directive.
-const PyDirective* as_directive(PyObject* o) { return reinterpret_cast<const PyDirective*>(o); }
+// The message for an instance that parse or expand did not build.
+constexpr const char* kNotBuilt = "this Directive was not made by parse() or expand()";
 
 // A new str, or None for an absent text.
 PyObject* optional_str(const std::optional<std::string>& s) { return s ? new_str(*s) : new_none(); }
 
 // The five read-only attributes.
-PyObject* get_action(PyObject* self, void*) {
-  return guarded([&] { return new_str(as_directive(self)->record.action.token); });
-}
-PyObject* get_kind(PyObject* self, void*) {
-  return guarded([&] { return optional_str(as_directive(self)->record.kind); });
-}
-PyObject* get_name(PyObject* self, void*) {
-  return guarded([&] { return new_str(as_directive(self)->record.name.source()); });
-}
-PyObject* get_path(PyObject* self, void*) {
-  return guarded([&] {
-    const auto& path = as_directive(self)->record.path;
-    return path ? new_str(path->source()) : new_none();
+// Runs `f` on the record of a built Directive, or raises TypeError.
+template <class F>
+PyObject* with_record(PyObject* self, F&& f) {
+  return guarded([&]() -> PyObject* {
+    const PyDirective* d = built_directive(self);
+    return d ? f(d->record) : nullptr;
   });
 }
+
+// The five read-only attributes.
+PyObject* get_action(PyObject* self, void*) {
+  return with_record(self, [](const Directive<>& r) { return new_str(r.action.token); });
+}
+PyObject* get_kind(PyObject* self, void*) {
+  return with_record(self, [](const Directive<>& r) { return optional_str(r.kind); });
+}
+PyObject* get_name(PyObject* self, void*) {
+  return with_record(self, [](const Directive<>& r) { return new_str(r.name.source()); });
+}
+PyObject* get_path(PyObject* self, void*) {
+  return with_record(self, [](const Directive<>& r) { return r.path ? new_str(r.path->source()) : new_none(); });
+}
 PyObject* get_note(PyObject* self, void*) {
-  return guarded([&] { return optional_str(as_directive(self)->record.note); });
+  return with_record(self, [](const Directive<>& r) { return optional_str(r.note); });
 }
 
 // str(d): the text form.
 PyObject* directive_str(PyObject* self) {
-  return guarded([&] { return new_str(core::directive::text_form(as_directive(self)->record)); });
+  return with_record(self, [](const Directive<>& r) { return new_str(core::directive::text_form(r)); });
 }
 
 // repr(d): "Directive(" + the text form + ")".
 PyObject* directive_repr(PyObject* self) {
-  return guarded([&] {
+  return with_record(self, [](const Directive<>& r) {
     std::string s = "Directive(";
-    core::directive::append_text_form(s, as_directive(self)->record.action.token, as_directive(self)->record);
+    core::directive::append_text_form(s, r.action.token, r);
     s += ')';
     return new_str(s);
   });
@@ -70,8 +79,9 @@ PyObject* matches_impl(PyObject* self, PyObject* const* a) {
   Keep keep;
   SmallVec<std::string_view, 4> names, scopes;
   TargetArgs t{names, scopes, {}};
-  if (!to_target(a[0], a[1], a[2], t, keep)) return nullptr;
-  return new_bool(as_directive(self)->record.matches(t.target()));
+  const PyDirective* d = built_directive(self);
+  if (!d || !to_target(a[0], a[1], a[2], t, keep)) return nullptr;
+  return new_bool(d->record.matches(t.target()));
 }
 
 MethodPair g_matches = method_pair<&g_matches_sig, &matches_impl>(
@@ -117,6 +127,7 @@ PyObject* create_directive_type() {
 }  // namespace
 
 void PyDirective::destroy() {
+  if (!built) return;  // zero-filled: there is nothing to end
   record.~Directive();
   lint.~optional();
 }
@@ -129,11 +140,20 @@ PyObject* new_directive(Directive<>&& record) {
   PyObject* obj = alloc_instance(type);
   if (!obj) return nullptr;
   auto* d = reinterpret_cast<PyDirective*>(obj);
-  // Moving the record cannot throw; the lint verb is worked out from a view
-  // of the token, so nothing here can fail half-way.
+  // Moving the record cannot throw; the hash and the lint verb are worked
+  // out from a view of the token, so nothing here can fail half-way.
   new (&d->record) Directive<>(std::move(record));
+  d->action_hash = core::ladder::Vocabulary::hash(d->record.action.token);
   new (&d->lint) std::optional<lint::LintAction>(lint::LintAction::from_token(d->record.action.token));
+  d->built = true;
   return obj;
+}
+
+const PyDirective* built_directive(PyObject* o) {
+  const auto* d = reinterpret_cast<const PyDirective*>(o);
+  if (d->built) return d;
+  PyErr_SetString(PyExc_TypeError, kNotBuilt);
+  return nullptr;
 }
 
 bool to_directives(PyObject* o, VecBase<PyDirective*>& out, Keep& keep) {
@@ -147,6 +167,10 @@ bool to_directives(PyObject* o, VecBase<PyDirective*>& out, Keep& keep) {
     PyObject* item = items[i];
     if (reinterpret_cast<PyObject*>(Py_TYPE(item)) != type) {
       PyErr_Format(PyExc_TypeError, "item %zd: expected Directive, got %s", i, type_name(item).c_str());
+      return false;
+    }
+    if (!reinterpret_cast<const PyDirective*>(item)->built) {
+      PyErr_Format(PyExc_TypeError, "item %zd: %s", i, kNotBuilt);
       return false;
     }
     if (!items.is_private()) keep.hold(item);
