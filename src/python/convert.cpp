@@ -166,6 +166,26 @@ bool to_text_set(PyObject* o, VecBase<std::string_view>& out, Keep& keep) {
   return !PyErr_Occurred();
 }
 
+namespace {
+
+// An attribute of a type, into `out`. A missing attribute leaves `out`
+// empty; any other exception (a metaclass property may raise anything,
+// KeyboardInterrupt included) is left pending and gives false.
+bool type_attr(PyObject* type, const char* attr, Ref& out) {
+  out = Ref::steal(PyObject_GetAttrString(type, attr));
+  if (out) return true;
+  if (!PyErr_ExceptionMatches(PyExc_AttributeError)) return false;
+  PyErr_Clear();
+  return true;
+}
+
+// Whether `o` is a str equal to the ASCII text `ascii`.
+bool is_ascii_text(const Ref& o, const char* ascii) {
+  return o && PyUnicode_Check(o.get()) && PyUnicode_CompareWithASCIIString(o.get(), ascii) == 0;
+}
+
+}  // namespace
+
 bool to_bool(PyObject* o, bool& out) {
   if (o == Py_True || o == Py_False) {
     out = o == Py_True;
@@ -174,20 +194,19 @@ bool to_bool(PyObject* o, bool& out) {
   // numpy's bool scalars, recognised by their type's module and name, so
   // that numpy is never imported here.
   PyObject* type = reinterpret_cast<PyObject*>(Py_TYPE(o));
-  Ref mod = Ref::steal(PyObject_GetAttrString(type, "__module__"));
-  Ref name = Ref::steal(PyObject_GetAttrString(type, "__name__"));
-  PyErr_Clear();
-  if (mod && name && PyUnicode_Check(mod.get()) && PyUnicode_Check(name.get()) &&
-      PyUnicode_CompareWithASCIIString(mod.get(), "numpy") == 0 &&
-      (PyUnicode_CompareWithASCIIString(name.get(), "bool_") == 0 ||
-       PyUnicode_CompareWithASCIIString(name.get(), "bool") == 0)) {
+  Ref mod, name;
+  if (!type_attr(type, "__module__", mod) || !type_attr(type, "__name__", name)) return false;
+  if (is_ascii_text(mod, "numpy") && (is_ascii_text(name, "bool_") || is_ascii_text(name, "bool"))) {
     const int v = PyObject_IsTrue(o);
     if (v < 0) return false;
     out = v != 0;
     return true;
   }
-  PyErr_Clear();
-  PyErr_Format(PyExc_TypeError, "expected a bool, got %s", type_name(o).c_str());
+  if (name && PyUnicode_Check(name.get())) {
+    PyErr_Format(PyExc_TypeError, "expected a bool, got %U", name.get());
+  } else {
+    PyErr_SetString(PyExc_TypeError, "expected a bool, got object");
+  }
   return false;
 }
 
@@ -202,7 +221,9 @@ bool to_int32(PyObject* o, std::int32_t& out) {
   const long long v = PyLong_AsLongLongAndOverflow(o, &overflow);
   if (v == -1 && PyErr_Occurred()) return false;
   if (overflow != 0 || v < INT32_MIN || v > INT32_MAX) {
-    PyErr_Format(PyExc_OverflowError, "%R is outside the 32-bit signed range [-2147483648, 2147483647]", o);
+    // The value is not shown: turning a huge int into text is itself an
+    // error on 3.11 and later, and an int subclass's __repr__ may raise.
+    PyErr_SetString(PyExc_OverflowError, "int outside the 32-bit signed range [-2147483648, 2147483647]");
     return false;
   }
   out = static_cast<std::int32_t>(v);

@@ -40,10 +40,13 @@ bool check_action(std::string_view action, const Allowed& allowed) {
   std::string msg = "unknown action ";
   core::text::append_quoted(msg, action);
   msg += "; allowed: [";
-  bool first = true;
-  for (std::string_view t : allowed.tokens) {
-    if (!first) msg += ", ";
-    first = false;
+  // Two distinct str subclass objects of a set may have the same text; the
+  // list shows each text once (the tokens are sorted, so equal ones are
+  // adjacent).
+  for (std::size_t i = 0; i < allowed.tokens.size(); ++i) {
+    const std::string_view t = allowed.tokens[i];
+    if (i > 0 && t == allowed.tokens[i - 1]) continue;
+    if (i > 0) msg += ", ";
     core::text::append_quoted(msg, t);
   }
   msg += ']';
@@ -77,6 +80,39 @@ PyObject* glob_match_impl(PyObject*, PyObject* const* a) {
   if (!arg_text(a[0], "pattern", pattern, keep) || !arg_text(a[1], "text", text, keep)) return nullptr;
   // Matched as the pattern is read: nothing is compiled or kept.
   return new_bool(core::glob::match_once(pattern, text));
+}
+
+// The common call, glob_match(str, str) by position, without the binder.
+// Converting two strs runs no Python code, so no recursion guard is needed;
+// a failure here can only be the encoder's error, which the generic path
+// would raise unchanged as well.
+PyObject* glob_match_direct(PyObject* pattern, PyObject* text) {
+  return guarded([&]() -> PyObject* {
+    Keep keep;
+    std::string_view p, t;
+    if (!to_text(pattern, p, keep, false) || !to_text(text, t, keep, false)) return nullptr;
+    return new_bool(core::glob::match_once(p, t));
+  });
+}
+
+// The fast-call entry of glob_match: two positional strs go straight to
+// the matcher; keywords, other counts and other types go through the
+// binder, with its messages.
+PyObject* glob_match_fast(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  if (!kwnames && nargs == 2 && PyUnicode_Check(args[0]) && PyUnicode_Check(args[1])) {
+    return glob_match_direct(args[0], args[1]);
+  }
+  return fast_entry<&g_glob_match_sig, &glob_match_impl>(self, args, nargs, kwnames);
+}
+
+// The argument-tuple entry of glob_match (3.9), with the same direct path.
+PyObject* glob_match_tuple(PyObject* self, PyObject* args, PyObject* kwargs) {
+  if (!kwargs && PyTuple_Size(args) == 2) {
+    PyObject* pattern = PyTuple_GetItem(args, 0);
+    PyObject* text = PyTuple_GetItem(args, 1);
+    if (PyUnicode_Check(pattern) && PyUnicode_Check(text)) return glob_match_direct(pattern, text);
+  }
+  return tuple_entry<&g_glob_match_sig, &glob_match_impl>(self, args, kwargs);
 }
 
 // --- expand ----------------------------------------------------------------
@@ -128,10 +164,16 @@ MethodPair g_parse = method_pair<&g_parse_sig, &parse_impl>(
     "`parse(spec, *, actions=None)` \xE2\x86\x92 a [`Directive`]. Raises `DirectiveError` on a malformed string,\n"
     "or \xE2\x80\x94 when `actions` is given \xE2\x80\x94 on an action token outside that allowed set.");
 
-MethodPair g_glob_match = method_pair<&g_glob_match_sig, &glob_match_impl>(
-    "glob_match",
+// glob_match's docstring.
+constexpr const char* kGlobMatchDoc =
     "glob_match(pattern, text)\n--\n\n"
-    "`glob_match(pattern, text)` \xE2\x86\x92 does the glob (`* ? {} [..] \\\\`) match `text` in full?");
+    "`glob_match(pattern, text)` \xE2\x86\x92 does the glob (`* ? {} [..] \\\\`) match `text` in full?";
+
+MethodPair g_glob_match = {
+    PyMethodDef{"glob_match", as_method(&glob_match_fast), kMethFastcall | METH_KEYWORDS, kGlobMatchDoc},
+    PyMethodDef{"glob_match", as_method(&glob_match_tuple), METH_VARARGS | METH_KEYWORDS, kGlobMatchDoc},
+    &g_glob_match_sig,
+};
 
 MethodPair g_expand = method_pair<&g_expand_sig, &expand_impl>(
     "expand",

@@ -18,20 +18,31 @@ namespace {
 
 using core::ladder::Ladder;
 
-// A Ladder object: one core ladder.
+// A Ladder object: one core ladder. Only Ladder(levels) builds one; an
+// instance made some other way (3.9 lets Python code replace a class's
+// __new__) is zero-filled, has `built` false and is refused by every use.
 struct PyLadder {
   PyObject_HEAD
   Ladder ladder;  // the levels, most significant first
+  bool built;     // made by new_impl
 
   // Ends what the object owns (its tp_dealloc).
-  void destroy() { ladder.~Ladder(); }
+  void destroy() {
+    if (built) ladder.~Ladder();
+  }
 };
 
 // The one Ladder class of the process.
 Once g_ladder;
 
-// The core ladder behind a Ladder object.
-const Ladder& ladder_of(PyObject* o) { return reinterpret_cast<const PyLadder*>(o)->ladder; }
+// The core ladder behind a built Ladder object; otherwise null with
+// TypeError set.
+const Ladder* ladder_of(PyObject* o) {
+  const auto* l = reinterpret_cast<const PyLadder*>(o);
+  if (l->built) return &l->ladder;
+  PyErr_SetString(PyExc_TypeError, "this Ladder was not made by Ladder(levels)");
+  return nullptr;
+}
 
 // --- Ladder(levels): the whole construction happens in __new__. -----------
 
@@ -47,7 +58,9 @@ PyObject* new_impl(PyObject* type, PyObject* const* a) {
   std::vector<std::string> levels(views.begin(), views.end());
   PyObject* obj = alloc_instance(type);
   if (!obj) return nullptr;
-  new (&reinterpret_cast<PyLadder*>(obj)->ladder) Ladder(std::move(levels));  // a move: cannot throw
+  auto* l = reinterpret_cast<PyLadder*>(obj);
+  new (&l->ladder) Ladder(std::move(levels));  // a move: cannot throw
+  l->built = true;
   return obj;
 }
 
@@ -60,30 +73,34 @@ PyObject* ladder_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
 Signature g_position_sig = {"position", {"level"}, 1, 1, 1, {}};
 
 PyObject* position_impl(PyObject* self, PyObject* const* a) {
+  const Ladder* ladder = ladder_of(self);
   Keep keep;
   std::string_view level;
-  if (!arg_text(a[0], "level", level, keep)) return nullptr;
-  const auto i = ladder_of(self).position(level);
+  if (!ladder || !arg_text(a[0], "level", level, keep)) return nullptr;
+  const auto i = ladder->position(level);
   return i ? PyLong_FromSize_t(*i) : new_none();
 }
 
 Signature g_step_sig = {"step", {"level", "delta"}, 2, 2, 2, {}};
 
 PyObject* step_impl(PyObject* self, PyObject* const* a) {
+  const Ladder* ladder = ladder_of(self);
   Keep keep;
   std::string_view level;
-  if (!arg_text(a[0], "level", level, keep)) return nullptr;
+  if (!ladder || !arg_text(a[0], "level", level, keep)) return nullptr;
   std::int32_t delta;
   if (!to_int32(a[1], delta)) {
     name_argument_error("delta");
     return nullptr;
   }
-  return new_str(ladder_of(self).step(level, delta));
+  return new_str(ladder->step(level, delta));
 }
 
 PyObject* get_levels(PyObject* self, void*) {
   return guarded([&]() -> PyObject* {
-    const auto& levels = ladder_of(self).levels();
+    const Ladder* ladder = ladder_of(self);
+    if (!ladder) return nullptr;
+    const auto& levels = ladder->levels();
     Ref list = Ref::steal(PyList_New(static_cast<Py_ssize_t>(levels.size())));
     if (!list) return nullptr;
     for (std::size_t i = 0; i < levels.size(); ++i) {
@@ -95,7 +112,10 @@ PyObject* get_levels(PyObject* self, void*) {
   });
 }
 
-PyObject* fold_impl(PyObject* self, PyObject* const* a) { return ladder_fold(ladder_of(self), a); }
+PyObject* fold_impl(PyObject* self, PyObject* const* a) {
+  const Ladder* ladder = ladder_of(self);
+  return ladder ? ladder_fold(*ladder, a) : nullptr;
+}
 
 MethodPair g_position = method_pair<&g_position_sig, &position_impl>(
     "position",
