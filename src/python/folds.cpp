@@ -31,6 +31,7 @@ using core::directive::Selector;
 inline constexpr std::size_t kPlainDirectives = 256, kPlainTexts = 8;
 inline constexpr std::size_t kGeneralDirectives = 8, kGeneralTexts = 2;
 inline constexpr std::size_t kNotes = 64;
+inline constexpr std::size_t kPlainScratch = 512;  // 3.9's UTF-8 of a few short strs
 
 // The leading parameters that both folds share, converted in their order
 // (current, directives, names, qualifier, scopes: bound[0] to bound[4]),
@@ -138,7 +139,8 @@ PyObject* lint_fold_converted(const FoldArgs& f) {
 
 // lint_fold over plain arguments, read in place.
 [[gnu::noinline]] PyObject* lint_fold_plain(PyObject* const* a) {
-  Keep keep;
+  char local[kPlainScratch];
+  Keep keep(local, sizeof local);
   keep.borrow_only();
   FoldStorage<kPlainDirectives, kPlainTexts> s;
   return to_fold_args(a, s.args, keep) ? lint_fold_converted(s.args) : nullptr;
@@ -294,7 +296,8 @@ bool plain_vocab_args(PyObject* const* a) {
 // first, holding its items; should it fail, the general path reports the
 // errors in their order.
 [[gnu::noinline]] PyObject* ladder_fold_plain(const core::ladder::Ladder& ladder, PyObject* const* a, bool& fallback) {
-  Keep keep;
+  char local[kPlainScratch];
+  Keep keep(local, sizeof local);
   SmallVec<Step, kPlainTexts> steps;
   SmallVec<std::string_view, kPlainTexts> drop;
   Vocab v{steps, drop};

@@ -88,7 +88,17 @@ PyObject* glob_match_impl(PyObject*, PyObject* const* a) {
 // would raise unchanged as well.
 PyObject* glob_match_direct(PyObject* pattern, PyObject* text) {
   return guarded([&]() -> PyObject* {
-    Keep keep;
+    if (g_runtime.modern) {
+      // The UTF-8 views live in the strs, which the caller holds.
+      Py_ssize_t np = 0, nt = 0;
+      const char* p = PyUnicode_AsUTF8AndSize(pattern, &np);
+      if (!p) return nullptr;
+      const char* t = PyUnicode_AsUTF8AndSize(text, &nt);
+      if (!t) return nullptr;
+      return new_bool(core::glob::match_once({p, static_cast<std::size_t>(np)}, {t, static_cast<std::size_t>(nt)}));
+    }
+    char local[512];  // 3.9's UTF-8 of two short strs
+    Keep keep(local, sizeof local);
     std::string_view p, t;
     if (!to_text(pattern, p, keep, false) || !to_text(text, t, keep, false)) return nullptr;
     return new_bool(core::glob::match_once(p, t));

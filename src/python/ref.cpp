@@ -33,7 +33,7 @@ void Keep::hold_always(PyObject* o) {
   refs_.push_back(o);
 }
 
-char* Keep::scratch(std::size_t n) {
+char* Keep::scratch_elsewhere(std::size_t n) {
   if (!scratch_) {
     scratch_ = &t_scratch;
     mark_ = scratch_->used;
@@ -49,7 +49,7 @@ char* Keep::scratch(std::size_t n) {
   return p;
 }
 
-void Keep::unscratch(char* end_of_use) {
+void Keep::unscratch_elsewhere(char* end_of_use) {
   if (!scratch_) return;
   char* const base = scratch_->bytes;
   if (end_of_use >= base + mark_ && end_of_use <= base + scratch_->used) {

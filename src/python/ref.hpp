@@ -139,6 +139,10 @@ struct Scratch {
 class Keep {
  public:
   Keep() = default;
+  // A Keep whose scratch space comes first from `local` (n bytes of the
+  // caller's frame): for leaf calls, which run no Python code and so
+  // cannot recur, this spares the per-thread area's look-up.
+  Keep(char* local, std::size_t n) : local_(local), local_size_(n) {}
   Keep(const Keep&) = delete;
   Keep& operator=(const Keep&) = delete;
   ~Keep();
@@ -155,13 +159,34 @@ class Keep {
   // its views; hold() takes no reference.
   void borrow_only() { borrowing_ = true; }
   // `n` bytes of scratch space that stay put until the call returns.
-  char* scratch(std::size_t n);
+  char* scratch(std::size_t n) {
+    if (n <= local_size_ - local_used_) {
+      char* p = local_ + local_used_;
+      local_used_ += n;
+      return p;
+    }
+    return scratch_elsewhere(n);
+  }
   // Gives back the unused end of the latest scratch request.
-  void unscratch(char* end_of_use);
+  void unscratch(char* end_of_use) {
+    if (local_ && end_of_use >= local_ && end_of_use <= local_ + local_used_) {
+      local_used_ = static_cast<std::size_t>(end_of_use - local_);
+    } else {
+      unscratch_elsewhere(end_of_use);
+    }
+  }
 
  private:
+  // scratch() and unscratch() past the caller's bytes: the thread's area,
+  // then the heap.
+  char* scratch_elsewhere(std::size_t n);
+  void unscratch_elsewhere(char* end_of_use);
+
   SmallVec<PyObject*, 8> refs_;
   SmallVec<char*, 2> blocks_;
+  char* local_ = nullptr;         // the caller's scratch bytes, if any
+  std::size_t local_size_ = 0;    // how many
+  std::size_t local_used_ = 0;    // how many are in use
   Scratch* scratch_ = nullptr;  // the thread's area, once this call has used it
   std::size_t mark_ = 0;        // where this call's use of it began
   bool borrowing_ = false;
