@@ -7,7 +7,9 @@ and the core micro-benchmarks first.
 
     PYTHONPATH=build:build/bench python3 bench/run.py [--quick] [--boundary]
 
---boundary runs only the table of the boundary and the folds (see README).
+--boundary runs only the table of the boundary and the folds (see README);
+--against PATH/_quorvel.abi3.so adds, to that table, the same figures for
+another build of the module loaded into this same process (before/after).
 """
 import fnmatch
 import os
@@ -25,6 +27,7 @@ import baseline as py  # noqa: E402
 
 QUICK = "--quick" in sys.argv
 BOUNDARY_ONLY = "--boundary" in sys.argv
+AGAINST = sys.argv[sys.argv.index("--against") + 1] if "--against" in sys.argv else None
 REPEAT = 3 if QUICK else 7
 
 
@@ -247,6 +250,42 @@ def bench_boundary():
         print(f"  bytes held per loaded Directive: {per:.0f} (target <= 300)")
 
 
+
+def load_other_build(path):
+    """Another build of the module, loaded beside the first one (each build
+    has its own types, so the two never meet)."""
+    import importlib.machinery
+    import importlib.util
+    loader = importlib.machinery.ExtensionFileLoader("_quorvel", path)
+    spec = importlib.util.spec_from_file_location("_quorvel", path, loader=loader)
+    module = importlib.util.module_from_spec(spec)
+    loader.exec_module(module)
+    return module
+
+
+def bench_against(path):
+    """Before/after: both builds timed in interleaved rounds of one run."""
+    other = load_other_build(path)
+    print(f"== this build (new) against {path} (old), same process")
+    specs = make_specs(100)
+    kw = BOUNDARY_TARGET
+    steps, drop = {"de-escalate": 1, "escalate": -1, "advance": 1}, {"suppress", "hold"}
+    fns = []
+    for m in (other, q):
+        ds, ladder = [m.parse(s) for s in specs], m.Ladder(["error", "warning", "info"])
+        fns += [lambda m=m, ds=ds: m.lint_fold("warning", ds, **kw),
+                lambda ds=ds, ladder=ladder: ladder.fold("warning", ds, steps=steps, drop=drop, **kw)]
+    old_lint, old_ladder, new_lint, new_ladder = best_of(fns, 2_000 if QUICK else 20_000)
+    print(f"  lint_fold: old {old_lint * 1e6:.2f} us, new {new_lint * 1e6:.2f} us, new/old {new_lint / old_lint:.2f}")
+    print(f"  Ladder.fold: old {old_ladder * 1e6:.2f} us ({old_ladder / old_lint:.2f}x lint_fold), new "
+          f"{new_ladder * 1e6:.2f} us ({new_ladder / new_lint:.2f}x lint_fold), new/old {new_ladder / old_ladder:.2f}")
+    for pattern, text in (("*.py", "src/pkg/module.py"), ("test_*", "test_parser"), ("?ain.c", "main.c")):
+        floor, t_old, t_new = best_of([lambda: _benchfloor.glob_match(pattern, text),
+                                       lambda: other.glob_match(pattern, text),
+                                       lambda: q.glob_match(pattern, text)], 50_000 if QUICK else 500_000)
+        print(f"  glob_match({pattern!r}, {text!r}) / floor: old {t_old / floor:.2f}x, new {t_new / floor:.2f}x")
+
+
 # --- matching cost against text length ----------------------------------------------
 
 
@@ -270,6 +309,8 @@ def main():
     print(f"CPython {sys.version.split()[0]}, {'quick' if QUICK else 'full'} run")
     if BOUNDARY_ONLY:
         bench_boundary()
+        if AGAINST:
+            bench_against(AGAINST)
         return
     bench_glob()
     bench_folds()
