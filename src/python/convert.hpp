@@ -46,10 +46,10 @@ class Items {
   bool is_private() const { return private_; }
 
  private:
-  PyObject* seq_ = nullptr;
-  Py_ssize_t n_ = 0;
-  bool is_list_ = false;
-  bool private_ = false;
+  PyObject* seq_ = nullptr;  // the list or tuple read (borrowed, or held by the Keep)
+  Py_ssize_t n_ = 0;         // its length when read
+  bool is_list_ = false;     // a list, else a tuple
+  bool private_ = false;     // made by this call
 };
 
 // A list of text: any sequence but a str, read in order.

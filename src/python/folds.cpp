@@ -45,9 +45,9 @@ struct FoldArgs {
 // FoldArgs with its storage, N directives and T texts inline.
 template <std::size_t N, std::size_t T>
 struct FoldStorage {
-  SmallVec<PyDirective*, N> dirs;
-  SmallVec<std::string_view, T> names, scopes;
-  FoldArgs args{{}, dirs, TargetArgs{names, scopes, {}}};
+  SmallVec<PyDirective*, N> dirs;               // storage of args.dirs
+  SmallVec<std::string_view, T> names, scopes;  // storage of args.target
+  FoldArgs args{{}, dirs, TargetArgs{names, scopes, {}}};  // the arguments over them
 };
 
 // Converts the shared leading parameters.
@@ -74,7 +74,7 @@ bool plain_fold_args(PyObject* const* a) {
 // New references that are dropped unless handed on.
 template <std::size_t N>
 struct NewRefs {
-  SmallVec<PyObject*, N> items;
+  SmallVec<PyObject*, N> items;  // each one owned here
   NewRefs() = default;
   NewRefs(const NewRefs&) = delete;
   NewRefs& operator=(const NewRefs&) = delete;
@@ -206,7 +206,9 @@ bool add_step(PyObject* key, PyObject* value, VecBase<Step>& out, Keep& keep) {
 // `steps`: a dict (or subclass) of str -> 32-bit int, in its order. The dict
 // is walked in place while its values are plain ints, which run no code;
 // from the first other value on (its __index__ could change the dict under
-// a live walk), the rest is read from a snapshot of the items.
+// a live walk), the rest is read from a snapshot of the items. Two keys
+// with the same text (possible with str subclasses) both go into the table,
+// in the dict's order, and the later one wins, as in a dict literal.
 bool to_steps(PyObject* o, VecBase<Step>& out, Keep& keep) {
   if (!PyDict_Check(o)) {
     PyErr_Format(PyExc_TypeError, "expected a dict, got %s", type_name(o).c_str());

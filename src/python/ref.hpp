@@ -104,10 +104,10 @@ class VecBase {
     data_ = p;
     cap_ = cap;
   }
-  T* data_;
-  T* inline_;
-  std::size_t size_ = 0;
-  std::size_t cap_;
+  T* data_;               // the values: inline_ or a heap block
+  T* inline_;             // the derived class's inline storage
+  std::size_t size_ = 0;  // values in use
+  std::size_t cap_;       // room at data_
 };
 
 // A VecBase with room for N values inline, so that the common small call
@@ -118,7 +118,7 @@ class SmallVec : public VecBase<T> {
   SmallVec() : VecBase<T>(storage_, N) {}
 
  private:
-  T storage_[N];
+  T storage_[N];  // the inline room
 };
 
 // Scratch bytes for one thread's calls: a bump area reused from call to
@@ -126,8 +126,8 @@ class SmallVec : public VecBase<T> {
 // re-entered), so each call gives back exactly what it took, in LIFO order.
 struct Scratch {
   static constexpr std::size_t kSize = 4096;  // 3.9's short strs fit many times over
-  char bytes[kSize];
-  std::size_t used = 0;
+  char bytes[kSize];     // the area
+  std::size_t used = 0;  // how much of it the calls in progress hold
 };
 
 // What one call keeps alive until it returns: references, and scratch bytes
@@ -182,14 +182,14 @@ class Keep {
   char* scratch_elsewhere(std::size_t n);
   void unscratch_elsewhere(char* end_of_use);
 
-  SmallVec<PyObject*, 8> refs_;
-  SmallVec<char*, 2> blocks_;
+  SmallVec<PyObject*, 8> refs_;  // references to drop
+  SmallVec<char*, 2> blocks_;    // heap scratch blocks to free
   char* local_ = nullptr;         // the caller's scratch bytes, if any
   std::size_t local_size_ = 0;    // how many
   std::size_t local_used_ = 0;    // how many are in use
   Scratch* scratch_ = nullptr;  // the thread's area, once this call has used it
   std::size_t mark_ = 0;        // where this call's use of it began
-  bool borrowing_ = false;
+  bool borrowing_ = false;        // see borrow_only()
 };
 
 }  // namespace quorvel::python

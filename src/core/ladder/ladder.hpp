@@ -77,22 +77,22 @@ class Vocabulary {
  private:
   // One entry; unused slots end a probe.
   struct Slot {
-    std::string_view action;
-    std::uint32_t hash = 0;
-    std::int32_t rungs = 0;
-    bool used = false;
-    bool drops = false;
+    std::string_view action;  // the action's text (the caller's)
+    std::uint32_t hash = 0;   // hash(action)
+    std::int32_t rungs = 0;   // its rung count (0 when only in drop)
+    bool used = false;        // holds an action
+    bool drops = false;       // the action is in drop
   };
-  static constexpr std::size_t kInline = 16;
+  static constexpr std::size_t kInline = 16;  // slots without a heap block
 
   // The slot of `action`, made if it is new.
   Slot& insert(std::string_view action, std::uint32_t h);
 
-  Slot inline_[kInline];
-  std::unique_ptr<Slot[]> heap_;
-  Slot* slots_ = inline_;
-  std::size_t mask_ = kInline - 1;
-  std::size_t count_ = 0;
+  Slot inline_[kInline];           // the table while it is small
+  std::unique_ptr<Slot[]> heap_;   // the table once it has grown
+  Slot* slots_ = inline_;          // the table in use
+  std::size_t mask_ = kInline - 1; // its size - 1 (a power of two)
+  std::size_t count_ = 0;          // actions held
 };
 
 struct Folded {
