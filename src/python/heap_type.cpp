@@ -7,7 +7,10 @@ PyObject* Once::get(PyObject* (*create)(), const char* what) {
   if (PyObject* o = obj_.load(std::memory_order_acquire)) return o;
   if (!mutex_.try_lock()) {
     if (maker_.load(std::memory_order_relaxed) == std::this_thread::get_id()) {
-      PyErr_Format(PyExc_ImportError, "_quorvel: %s was needed again while it was being created", what);
+      PyErr_Format(PyExc_ImportError,
+                   "_quorvel: %s is being created by this thread and was needed again before it was ready "
+                   "(the module was re-entered, e.g. from a finalizer, during its import)",
+                   what);
       return nullptr;
     }
     PyThreadState* ts = PyEval_SaveThread();
