@@ -5,7 +5,11 @@ Every figure is a ratio of two timings taken in this one run, on this one
 machine. Run through bench/run.sh, which builds the module, the floor module
 and the core micro-benchmarks first.
 
-    PYTHONPATH=build:build/bench python3 bench/run.py [--quick]
+    PYTHONPATH=build:build/bench python3 bench/run.py [--quick] [--boundary]
+
+--boundary runs only the table of the boundary and the folds (see README);
+--against PATH/_quorvel.abi3.so adds, to that table, the same figures for
+another build of the module loaded into this same process (before/after).
 """
 import fnmatch
 import os
@@ -22,6 +26,8 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import baseline as py  # noqa: E402
 
 QUICK = "--quick" in sys.argv
+BOUNDARY_ONLY = "--boundary" in sys.argv
+AGAINST = sys.argv[sys.argv.index("--against") + 1] if "--against" in sys.argv else None
 REPEAT = 3 if QUICK else 7
 
 
@@ -183,6 +189,103 @@ def bench_expand():
     return out
 
 
+# --- the boundary and the folds: one table, every figure a ratio of this run ----------
+
+BOUNDARY_TARGET = dict(names=["long-line"], qualifier="py", scopes=["src/pkg/module.py", "tests/test_a.py"])
+
+
+def read_and_split(path):
+    """What a caller does at the least to get the lines of a file."""
+    with open(path, encoding="utf-8") as f:
+        return f.read().split("\n")
+
+
+def bench_boundary():
+    print("== the boundary and the folds")
+    specs = make_specs(100)
+    ours, theirs = [q.parse(s) for s in specs], [py.parse(s) for s in specs]
+    kw = BOUNDARY_TARGET
+    ladder, py_ladder = q.Ladder(["error", "warning", "info"]), py.Ladder(["error", "warning", "info"])
+    steps, drop = {"de-escalate": 1, "escalate": -1, "advance": 1}, {"suppress", "hold"}
+    assert q.lint_fold("warning", ours, **kw) == py.lint_fold("warning", theirs, **kw)
+    assert ladder.fold("warning", ours, steps=steps, drop=drop, **kw) == py_ladder.fold(
+        "warning", theirs, steps=steps, drop=drop, **kw)
+    number = 2_000 if QUICK else 20_000
+    t_lint, t_ladder, t_peer = best_of([lambda: q.lint_fold("warning", ours, **kw),
+                                        lambda: ladder.fold("warning", ours, steps=steps, drop=drop, **kw),
+                                        lambda: py.lint_fold("warning", theirs, **kw)], number)
+    print(f"  lint_fold, 100 directives: {t_lint * 1e6:.2f} us ({t_lint * 1e7:.1f} ns per directive); "
+          f"peer {t_peer * 1e6:.1f} us: {t_peer / t_lint:.1f}x faster (target >= 10)")
+    print(f"  Ladder.fold, 100 directives: {t_ladder * 1e6:.2f} us; per directive / lint_fold per directive "
+          f"{t_ladder / t_lint:.2f}x (target <= 1.5)")
+
+    number = 50_000 if QUICK else 500_000
+    worst = 0.0
+    for pattern, text in (("*.py", "src/pkg/module.py"), ("test_*", "test_parser"), ("?ain.c", "main.c")):
+        floor, t = best_of([lambda: _benchfloor.glob_match(pattern, text), lambda: q.glob_match(pattern, text)],
+                           number)
+        worst = max(worst, t / floor)
+        print(f"  glob_match({pattern!r}, {text!r}): {t * 1e9:.1f} ns, floor {floor * 1e9:.1f} ns, "
+              f"{t / floor:.2f}x the floor")
+    print(f"  glob_match short call / floor: at most {worst:.2f}x (target <= 2.2, 3.10+)")
+
+    with tempfile.TemporaryDirectory() as tmp:
+        path = os.path.join(tmp, "rules.txt")
+        base = make_specs(1000, seed=11)
+        with open(path, "w") as f:
+            for i in range(100_000):
+                f.write(base[i % len(base)].replace(":", f":x{i}", 1) + "\n")
+        size = os.path.getsize(path)
+        runs = 2 if QUICK else 5
+        t_split, t_expand = float("inf"), float("inf")
+        for _ in range(runs):  # interleaved rounds, the best of each counts
+            t_split = min(t_split, min(timeit.Timer(lambda: read_and_split(path)).repeat(repeat=1, number=1)))
+            t_expand = min(t_expand, min(timeit.Timer(lambda: q.expand("@" + path)).repeat(repeat=1, number=1)))
+        print(f"  expand('@file'), 10^5 lines of {size / 1e5:.0f} bytes: {t_expand * 1e3:.1f} ms; read + split "
+              f"{t_split * 1e3:.1f} ms: {t_expand / t_split:.1f}x (target <= 2.5)")
+        before = rss()
+        kept = q.expand("@" + path)
+        per = (rss() - before) / len(kept)
+        del kept
+        print(f"  bytes held per loaded Directive: {per:.0f} (target <= 300)")
+
+
+
+def load_other_build(path):
+    """Another build of the module, loaded beside the first one (each build
+    has its own types, so the two never meet)."""
+    import importlib.machinery
+    import importlib.util
+    loader = importlib.machinery.ExtensionFileLoader("_quorvel", path)
+    spec = importlib.util.spec_from_file_location("_quorvel", path, loader=loader)
+    module = importlib.util.module_from_spec(spec)
+    loader.exec_module(module)
+    return module
+
+
+def bench_against(path):
+    """Before/after: both builds timed in interleaved rounds of one run."""
+    other = load_other_build(path)
+    print(f"== this build (new) against {path} (old), same process")
+    specs = make_specs(100)
+    kw = BOUNDARY_TARGET
+    steps, drop = {"de-escalate": 1, "escalate": -1, "advance": 1}, {"suppress", "hold"}
+    fns = []
+    for m in (other, q):
+        ds, ladder = [m.parse(s) for s in specs], m.Ladder(["error", "warning", "info"])
+        fns += [lambda m=m, ds=ds: m.lint_fold("warning", ds, **kw),
+                lambda ds=ds, ladder=ladder: ladder.fold("warning", ds, steps=steps, drop=drop, **kw)]
+    old_lint, old_ladder, new_lint, new_ladder = best_of(fns, 2_000 if QUICK else 20_000)
+    print(f"  lint_fold: old {old_lint * 1e6:.2f} us, new {new_lint * 1e6:.2f} us, new/old {new_lint / old_lint:.2f}")
+    print(f"  Ladder.fold: old {old_ladder * 1e6:.2f} us ({old_ladder / old_lint:.2f}x lint_fold), new "
+          f"{new_ladder * 1e6:.2f} us ({new_ladder / new_lint:.2f}x lint_fold), new/old {new_ladder / old_ladder:.2f}")
+    for pattern, text in (("*.py", "src/pkg/module.py"), ("test_*", "test_parser"), ("?ain.c", "main.c")):
+        floor, t_old, t_new = best_of([lambda: _benchfloor.glob_match(pattern, text),
+                                       lambda: other.glob_match(pattern, text),
+                                       lambda: q.glob_match(pattern, text)], 50_000 if QUICK else 500_000)
+        print(f"  glob_match({pattern!r}, {text!r}) / floor: old {t_old / floor:.2f}x, new {t_new / floor:.2f}x")
+
+
 # --- matching cost against text length ----------------------------------------------
 
 
@@ -204,9 +307,15 @@ def bench_linear():
 
 def main():
     print(f"CPython {sys.version.split()[0]}, {'quick' if QUICK else 'full'} run")
+    if BOUNDARY_ONLY:
+        bench_boundary()
+        if AGAINST:
+            bench_against(AGAINST)
+        return
     bench_glob()
     bench_folds()
     bench_expand()
+    bench_boundary()
     bench_linear()
 
 

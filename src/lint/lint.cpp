@@ -60,7 +60,9 @@ Folded fold(Severity current, const Target& target, const std::vector<Directive<
   core::directive::Combined c;
   core::directive::combine(
       directives, target, true,
-      [](const Directive<LintAction>& d) -> const core::directive::Selector& { return d; },
+      [](const Directive<LintAction>& d) -> const core::directive::Selector* {
+        return d.action.counted() ? &d : nullptr;
+      },
       [](const Directive<LintAction>& d) { return d.action.vote(); },
       [&](const std::string& note) {
         out.notes.push_back(note);

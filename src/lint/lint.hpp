@@ -30,16 +30,19 @@ class LintAction {
   static std::optional<LintAction> from_token(std::string_view token);
   std::string_view text() const;
 
+  // Whether a directive with this verb is matched at all: settings never are.
+  constexpr bool counted() const { return v_ != Set; }
+
   // The contribution of a matching directive with this verb.
-  core::directive::Vote vote() const {
+  constexpr core::directive::Vote vote() const {
     switch (v_) {
-      case Suppress: return {true, 0, true};
-      case DeEscalate: return {true, 1, false};
-      case Escalate: return {true, -1, false};
-      case Note: return {true, 0, false};
+      case Suppress: return {0, true};
+      case DeEscalate: return {1, false};
+      case Escalate: return {-1, false};
+      case Note:
       case Set: break;
     }
-    return {false, 0, false};  // settings are never matched
+    return {0, false};
   }
 
  private:

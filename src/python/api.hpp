@@ -18,16 +18,21 @@ extern "C" const char* PyUnicode_AsUTF8AndSize(PyObject* unicode, Py_ssize_t* si
 
 // The fast calling convention: in the stable ABI from 3.10.
 inline constexpr int kMethFastcall = 0x0080;
-using FastcallFunction = PyObject* (*)(PyObject*, PyObject* const*, Py_ssize_t, PyObject*);
 
-// Set once, when the module first executes, from the running interpreter.
+// What the running interpreter offers, set once when the module first
+// executes.
 struct Runtime {
-  bool modern = false;  // 3.10 or later: fast calls and UTF-8 without a copy
+  bool modern = false;         // 3.10 or later: fast calls and UTF-8 without a copy
+  bool deferred_gc = false;    // 3.12 or later: a collection never runs inside an allocation
 };
+
+// The running interpreter's capabilities.
 extern Runtime g_runtime;
+
+// Reads the running interpreter's version into g_runtime.
 void detect_runtime();
 
-// Marks a heap type immutable (3.10 and later; a no-op before).
+// Marks a heap type immutable (3.10 and later; 0 before).
 unsigned long immutable_type_flag();
 
 }  // namespace quorvel::python

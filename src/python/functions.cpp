@@ -1,13 +1,14 @@
-// The module-level functions: parse, glob_match, expand, lint_fold and
-// lint_settings.
+// The module-level functions parse, glob_match and expand.
+#include "python/functions.hpp"
+
 #include <algorithm>
-#include <cstring>
 
 #include "core/glob/pattern.hpp"
 #include "core/parse/parse.hpp"
 #include "core/text/text.hpp"
-#include "lint/lint.hpp"
-#include "python/module.hpp"
+#include "python/convert.hpp"
+#include "python/directive_class.hpp"
+#include "python/errors.hpp"
 #include "source/cli.hpp"
 
 namespace quorvel::python {
@@ -20,6 +21,7 @@ struct Allowed {
   SmallVec<std::string_view, 8> tokens;
 };
 
+// Converts `actions` (null or None: no set).
 bool to_allowed(PyObject* o, Allowed& out, Keep& keep) {
   if (!o || o == Py_None) return true;
   if (!to_text_set(o, out.tokens, keep)) {
@@ -38,10 +40,13 @@ bool check_action(std::string_view action, const Allowed& allowed) {
   std::string msg = "unknown action ";
   core::text::append_quoted(msg, action);
   msg += "; allowed: [";
-  bool first = true;
-  for (std::string_view t : allowed.tokens) {
-    if (!first) msg += ", ";
-    first = false;
+  // Two distinct str subclass objects of a set may have the same text; the
+  // list shows each text once (the tokens are sorted, so equal ones are
+  // adjacent).
+  for (std::size_t i = 0; i < allowed.tokens.size(); ++i) {
+    const std::string_view t = allowed.tokens[i];
+    if (i > 0 && t == allowed.tokens[i - 1]) continue;
+    if (i > 0) msg += ", ";
     core::text::append_quoted(msg, t);
   }
   msg += ']';
@@ -74,9 +79,50 @@ PyObject* glob_match_impl(PyObject*, PyObject* const* a) {
   std::string_view pattern, text;
   if (!arg_text(a[0], "pattern", pattern, keep) || !arg_text(a[1], "text", text, keep)) return nullptr;
   // Matched as the pattern is read: nothing is compiled or kept.
-  PyObject* result = core::glob::match_once(pattern, text) ? Py_True : Py_False;
-  Py_IncRef(result);
-  return result;
+  return new_bool(core::glob::match_once(pattern, text));
+}
+
+// The common call, glob_match(str, str) by position, without the binder.
+// Converting two strs runs no Python code, so no recursion guard is needed;
+// a failure here can only be the encoder's error, which the generic path
+// would raise unchanged as well.
+PyObject* glob_match_direct(PyObject* pattern, PyObject* text) {
+  return guarded([&]() -> PyObject* {
+    if (g_runtime.modern) {
+      // The UTF-8 views live in the strs, which the caller holds.
+      Py_ssize_t np = 0, nt = 0;
+      const char* p = PyUnicode_AsUTF8AndSize(pattern, &np);
+      if (!p) return nullptr;
+      const char* t = PyUnicode_AsUTF8AndSize(text, &nt);
+      if (!t) return nullptr;
+      return new_bool(core::glob::match_once({p, static_cast<std::size_t>(np)}, {t, static_cast<std::size_t>(nt)}));
+    }
+    char local[512];  // 3.9's UTF-8 of two short strs
+    Keep keep(local, sizeof local);
+    std::string_view p, t;
+    if (!to_text(pattern, p, keep, false) || !to_text(text, t, keep, false)) return nullptr;
+    return new_bool(core::glob::match_once(p, t));
+  });
+}
+
+// The fast-call entry of glob_match: two positional strs go straight to
+// the matcher; keywords, other counts and other types go through the
+// binder, with its messages.
+PyObject* glob_match_fast(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  if (!kwnames && nargs == 2 && PyUnicode_Check(args[0]) && PyUnicode_Check(args[1])) {
+    return glob_match_direct(args[0], args[1]);
+  }
+  return fast_entry<&g_glob_match_sig, &glob_match_impl>(self, args, nargs, kwnames);
+}
+
+// The argument-tuple entry of glob_match (3.9), with the same direct path.
+PyObject* glob_match_tuple(PyObject* self, PyObject* args, PyObject* kwargs) {
+  if (!kwargs && PyTuple_Size(args) == 2) {
+    PyObject* pattern = PyTuple_GetItem(args, 0);
+    PyObject* text = PyTuple_GetItem(args, 1);
+    if (PyUnicode_Check(pattern) && PyUnicode_Check(text)) return glob_match_direct(pattern, text);
+  }
+  return tuple_entry<&g_glob_match_sig, &glob_match_impl>(self, args, kwargs);
 }
 
 // --- expand ----------------------------------------------------------------
@@ -126,48 +172,6 @@ PyObject* expand_impl(PyObject*, PyObject* const* a) {
   return list.release();
 }
 
-// --- lint_fold and lint_settings ------------------------------------------
-
-Signature g_lint_fold_sig = {"lint_fold", {"current", "directives", "names", "qualifier", "scopes"}, 5, 3, 3, {}};
-
-PyObject* lint_fold_impl(PyObject*, PyObject* const* a) {
-  Keep keep;
-  FoldArgs f;
-  if (!to_fold_args(a, f, keep)) return nullptr;
-  const auto severity = lint::severity_from_text(f.current);
-  if (!severity) return raise_directive_error(lint::unknown_severity_message(f.current));
-
-  // Each object knows its lint verb already; tokens that are no lint verb
-  // (and settings) are skipped before matching.
-  return fold_to_tuple(
-      f.dirs, f.target.target(), true,
-      [](const PyDirective* d) { return d->lint ? d->lint->vote() : core::directive::Vote{false, 0, false}; },
-      [&](std::int64_t sum) { return lint::severity_text(lint::move(*severity, sum)); });
-}
-
-Signature g_lint_settings_sig = {"lint_settings", {"directives"}, 1, 1, 1, {}};
-
-PyObject* lint_settings_impl(PyObject*, PyObject* const* a) {
-  Keep keep;
-  SmallVec<PyDirective*, 16> dirs;
-  if (!to_directives(a[0], dirs, keep)) {
-    name_argument_error("directives");
-    return nullptr;
-  }
-  Ref list = Ref::steal(PyList_New(0));
-  if (!list) return nullptr;
-  for (const PyDirective* d : dirs) {
-    if (!d->lint || d->lint->value() != lint::LintAction::Set) continue;
-    const auto& r = d->record;
-    Ref key = Ref::steal(new_str(r.name.source()));
-    Ref value = Ref::steal(new_str(r.note ? std::string_view(*r.note) : std::string_view()));
-    if (!key || !value) return nullptr;
-    Ref pair = Ref::steal(PyTuple_Pack(2, key.get(), value.get()));
-    if (!pair || PyList_Append(list.get(), pair.get()) < 0) return nullptr;
-  }
-  return list.release();
-}
-
 }  // namespace
 
 MethodPair g_parse = method_pair<&g_parse_sig, &parse_impl>(
@@ -176,10 +180,16 @@ MethodPair g_parse = method_pair<&g_parse_sig, &parse_impl>(
     "`parse(spec, *, actions=None)` \xE2\x86\x92 a [`Directive`]. Raises `DirectiveError` on a malformed string,\n"
     "or \xE2\x80\x94 when `actions` is given \xE2\x80\x94 on an action token outside that allowed set.");
 
-MethodPair g_glob_match = method_pair<&g_glob_match_sig, &glob_match_impl>(
-    "glob_match",
+// glob_match's docstring.
+constexpr const char* kGlobMatchDoc =
     "glob_match(pattern, text)\n--\n\n"
-    "`glob_match(pattern, text)` \xE2\x86\x92 does the glob (`* ? {} [..] \\\\`) match `text` in full?");
+    "`glob_match(pattern, text)` \xE2\x86\x92 does the glob (`* ? {} [..] \\\\`) match `text` in full?";
+
+MethodPair g_glob_match = {
+    PyMethodDef{"glob_match", as_method(&glob_match_fast), kMethFastcall | METH_KEYWORDS, kGlobMatchDoc},
+    PyMethodDef{"glob_match", as_method(&glob_match_tuple), METH_VARARGS | METH_KEYWORDS, kGlobMatchDoc},
+    &g_glob_match_sig,
+};
 
 MethodPair g_expand = method_pair<&g_expand_sig, &expand_impl>(
     "expand",
@@ -187,17 +197,5 @@ MethodPair g_expand = method_pair<&g_expand_sig, &expand_impl>(
     "`expand(value, *, actions=None)` \xE2\x86\x92 the directives a single `-D` value yields: one inline\n"
     "directive, or every directive in a `@file` (`@-` reads stdin). Raises `DirectiveError` on a bad\n"
     "directive/file, or \xE2\x80\x94 when `actions` is given \xE2\x80\x94 on any action outside that allowed set.");
-
-MethodPair g_lint_fold = method_pair<&g_lint_fold_sig, &lint_fold_impl>(
-    "lint_fold",
-    "lint_fold(current, directives, names, *, qualifier=None, scopes=None)\n--\n\n"
-    "`lint_fold(current, directives, names, *, qualifier=None, scopes=None)` \xE2\x86\x92 `(severity, dropped,\n"
-    "notes)`. Applies the standard lint combine policy (suppress / de-escalate / escalate / note);\n"
-    "non-lint actions are inert. `current` \xE2\x88\x88 `\"error\" | \"warning\" | \"info\"`.");
-
-MethodPair g_lint_settings = method_pair<&g_lint_settings_sig, &lint_settings_impl>(
-    "lint_settings",
-    "lint_settings(directives)\n--\n\n"
-    "`lint_settings(directives)` \xE2\x86\x92 `[(key, value)]` from every `set:KEY=VALUE` directive, in order.");
 
 }  // namespace quorvel::python

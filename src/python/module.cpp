@@ -13,43 +13,15 @@
 //
 // One build serves every CPython from 3.9 on (limited API 3.9). The module
 // keeps no state besides the three process-wide type objects.
-#include "python/module.hpp"
-
-#include <atomic>
-#include <mutex>
+#include "python/directive_class.hpp"
+#include "python/errors.hpp"
+#include "python/folds.hpp"
+#include "python/functions.hpp"
+#include "python/ladder_class.hpp"
 
 namespace quorvel::python {
 
 namespace {
-
-// A process-wide object made once. A thread that finds another one making
-// it waits without holding the interpreter lock.
-struct Once {
-  std::atomic<PyObject*> obj{nullptr};
-  std::mutex mutex;
-
-  PyObject* get(PyObject* (*create)()) {
-    if (PyObject* o = obj.load(std::memory_order_acquire)) return o;
-    if (!mutex.try_lock()) {
-      PyThreadState* ts = PyEval_SaveThread();
-      mutex.lock();
-      PyEval_RestoreThread(ts);
-    }
-    std::lock_guard<std::mutex> guard(mutex, std::adopt_lock);
-    if (PyObject* o = obj.load(std::memory_order_acquire)) return o;
-    PyObject* o = create();
-    if (o) obj.store(o, std::memory_order_release);
-    return o;
-  }
-};
-
-Once g_error, g_directive, g_ladder;
-
-PyObject* create_directive_error() {
-  return PyErr_NewExceptionWithDoc("_quorvel.DirectiveError",
-                                   "A directive failed to parse, or a `@file` failed to load.",
-                                   PyExc_ValueError, nullptr);
-}
 
 // Sets `name` on the module and appends it to __all__ (made by the first).
 bool register_name(PyObject* module, Ref& all, const char* name, PyObject* value) {
@@ -64,6 +36,7 @@ bool register_name(PyObject* module, Ref& all, const char* name, PyObject* value
   return n && PyList_Append(all.get(), n.get()) == 0;
 }
 
+// Registers one module function, bound to the module.
 bool register_function(PyObject* module, Ref& all, const MethodPair& m) {
   if (!intern_signature(*m.sig)) return false;
   Ref modname = Ref::steal(PyModule_GetNameObject(module));
@@ -73,6 +46,7 @@ bool register_function(PyObject* module, Ref& all, const MethodPair& m) {
   return register_name(module, all, m.pick().ml_name, fn.get());
 }
 
+// The execution step: registers the eight names in their order.
 int exec_module(PyObject* module) {
   return guarded([&]() -> int {
     if (!PyModule_Check(module)) {
@@ -91,20 +65,26 @@ int exec_module(PyObject* module) {
   });
 }
 
+// The definition's one slot: the execution step.
 PyModuleDef_Slot g_slots[] = {
     {Py_mod_exec, reinterpret_cast<void*>(&exec_module)},
     {0, nullptr},
 };
 
+// The module definition: no state, no method table, one slot.
 PyModuleDef g_module = {
-    PyModuleDef_HEAD_INIT, "_quorvel", "", 0, nullptr, g_slots, nullptr, nullptr, nullptr,
+    .m_base = PyModuleDef_HEAD_INIT,
+    .m_name = "_quorvel",
+    .m_doc = "",
+    .m_size = 0,
+    .m_methods = nullptr,
+    .m_slots = g_slots,
+    .m_traverse = nullptr,
+    .m_clear = nullptr,
+    .m_free = nullptr,
 };
 
 }  // namespace
-
-PyObject* directive_error_type() { return g_error.get(&create_directive_error); }
-PyObject* directive_type() { return g_directive.get(&create_directive_type); }
-PyObject* ladder_type() { return g_ladder.get(&create_ladder_type); }
 
 }  // namespace quorvel::python
 

@@ -1,4 +1,5 @@
 // The lint policy and the ladder: verbs, saturation, and the shared combine.
+#include <map>
 #include <gtest/gtest.h>
 
 #include "core/ladder/ladder.hpp"
@@ -113,10 +114,10 @@ TEST(Ladder, Fold) {
   for (const auto& d : ds) ptrs.push_back(&d);
   const std::string_view names[] = {"long-line"};
   const std::string_view scopes[] = {"tests/test_a"};
-  core::ladder::Step steps[] = {{"back", -1}, {"advance", 1}};
-  std::string_view drop[] = {"skip"};
-  core::ladder::Vocabulary v{steps, drop, true};
-  v.prepare();
+  core::ladder::Vocabulary v;
+  v.add_step("back", -1);
+  v.add_step("advance", 1);
+  v.add_drop("skip");
   auto f = core::ladder::fold(l, "final", ptrs, Target{names, "py", scopes}, v);
   EXPECT_EQ(f.level, "final");  // +1 +1 -1 from the last rung: net +1, not clamped between
   EXPECT_TRUE(f.dropped);
@@ -127,11 +128,39 @@ TEST(Ladder, Fold) {
   EXPECT_FALSE(f.dropped);
   EXPECT_TRUE(f.notes.empty());
   // A running sum past the 32-bit range is exact, so it saturates the right way.
-  core::ladder::Step big_steps[] = {{"advance", INT32_MAX}};
-  core::ladder::Vocabulary big{big_steps, {}, true};
-  big.prepare();
+  core::ladder::Vocabulary big;
+  big.add_step("advance", INT32_MAX);
   const std::vector<const core::directive::Directive<>*> twice = {ptrs[0], ptrs[0], ptrs[0]};
   EXPECT_EQ(core::ladder::fold(l, "draft", twice, Target{names, std::nullopt, {}}, big).level, "final");
+}
+
+// The hashed vocabulary against a plain map, past the inline size, with
+// repeated actions (the later count wins) and actions that share a hash
+// bucket.
+TEST(Ladder, VocabularyAgainstMap) {
+  for (int n : {0, 1, 7, 8, 9, 40, 300}) {
+    std::vector<std::string> actions;
+    auto action = [](int i) { return std::string("a").append(std::to_string(i)); };
+    for (int i = 0; i < n; ++i) actions.push_back(action(i % (n / 2 + 1)));
+    core::ladder::Vocabulary v;
+    std::map<std::string, std::pair<std::int32_t, bool>> ref;
+    for (int i = 0; i < n; ++i) {
+      if (i % 3 == 0) {
+        v.add_drop(actions[i]);
+        ref[actions[i]].second = true;
+      } else {
+        v.add_step(actions[i], i);
+        ref[actions[i]].first = i;
+      }
+    }
+    for (int i = -1; i < n + 2; ++i) {
+      const std::string a = action(i);
+      const auto got = v.vote(a);
+      const auto it = ref.find(a);
+      EXPECT_EQ(got.rungs, it == ref.end() ? 0 : it->second.first) << n << " " << a;
+      EXPECT_EQ(got.drops, it != ref.end() && it->second.second) << n << " " << a;
+    }
+  }
 }
 
 }  // namespace

@@ -19,38 +19,40 @@
 
 namespace quorvel::core::directive {
 
-// What one directive contributes when it matches.
+// What a matching directive contributes.
 struct Vote {
-  bool counted;         // false: the directive is skipped before matching
-  std::int32_t rungs;   // added to the running sum
-  bool drops;           // sets the drop flag
+  std::int32_t rungs;  // added to the running sum
+  bool drops;          // sets the drop flag
 };
 
+// What a walk gathers besides the notes.
 struct Combined {
-  std::int64_t sum = 0;
-  bool dropped = false;
+  std::int64_t sum = 0;  // the running sum of rung counts
+  bool dropped = false;  // whether a matching directive dropped the target
 };
 
+// a + b, saturating at the 64-bit limits.
 inline std::int64_t saturating_add(std::int64_t a, std::int64_t b) {
   std::int64_t r;
   if (__builtin_add_overflow(a, b, &r)) return b > 0 ? INT64_MAX : INT64_MIN;
   return r;
 }
 
-// `items` is a range of anything; `selector(item)` gives its Selector,
-// `vote(item)` its Vote, and `note(text)` receives the notes in order (it
-// returns false to stop the walk: the caller then has an error to report).
-// With `collect_notes` false, no note is passed on. Returns false if a note
-// sink stopped the walk.
+// `items` is a range of anything; `selector(item)` gives a pointer to its
+// Selector, or null for an item that is skipped before matching;
+// `vote(item)` gives its Vote, and is asked only of items that match (a
+// vote may cost a table look-up); `note(text)` receives the notes in order
+// (it returns false to stop the walk: the caller then has an error to
+// report). With `collect_notes` false, no note is passed on. Returns false
+// if a note sink stopped the walk.
 template <class Range, class SelectorOf, class VoteOf, class NoteSink>
 bool combine(const Range& items, const Target& target, bool collect_notes, SelectorOf selector,
              VoteOf vote, NoteSink note, Combined& out) {
   for (const auto& item : items) {
+    const Selector* s = selector(item);
+    if (!s || !s->matches(target)) continue;
+    if (collect_notes && s->note && !note(*s->note)) return false;
     const Vote v = vote(item);
-    if (!v.counted) continue;
-    const Selector& s = selector(item);
-    if (!s.matches(target)) continue;
-    if (collect_notes && s.note && !note(*s.note)) return false;
     if (v.rungs != 0) out.sum = saturating_add(out.sum, v.rungs);
     if (v.drops) out.dropped = true;
   }

@@ -3,8 +3,8 @@
 // vocabulary (rung counts per action, dropping actions, notes on or off).
 #pragma once
 
-#include <algorithm>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -32,35 +32,67 @@ class Ladder {
   std::vector<std::string> levels_;
 };
 
-// One entry of a step table: an action and its rung count.
-struct Step {
-  std::string_view action;
-  std::int32_t rungs;
-};
+// The caller's vocabulary for a fold: from action text to its rung count
+// and whether it drops, by exact text. It is filled once per fold and looked
+// up only for matching directives, so it is a small open-addressing hash
+// table over views the caller keeps alive: up to 8 actions live inline (no
+// heap allocation), more grow the table.
+class Vocabulary {
+ public:
+  Vocabulary() = default;
+  Vocabulary(const Vocabulary&) = delete;
+  Vocabulary& operator=(const Vocabulary&) = delete;
 
-// The caller's vocabulary for a fold, over storage the caller owns. Lookups
-// are by exact text; call prepare() once after filling the tables (it sorts
-// them in place).
-struct Vocabulary {
-  std::span<Step> steps;               // action -> rungs
-  std::span<std::string_view> drop;    // dropping actions
-  bool notes = true;
-
-  void prepare() {
-    std::sort(steps.begin(), steps.end(), [](const Step& x, const Step& y) { return x.action < y.action; });
-    std::sort(drop.begin(), drop.end());
+  // The hash that look-ups use; callers may keep it beside a token.
+  static std::uint32_t hash(std::string_view action) {
+    std::uint32_t h = 2166136261u;  // FNV-1a: tokens are short
+    for (unsigned char c : action) h = (h ^ c) * 16777619u;
+    return h;
   }
 
-  directive::Vote vote(std::string_view action) const {
-    directive::Vote v{true, 0, false};
-    if (!steps.empty()) {
-      auto it = std::lower_bound(steps.begin(), steps.end(), action,
-                                 [](const Step& e, std::string_view a) { return e.action < a; });
-      if (it != steps.end() && it->action == action) v.rungs = it->rungs;
+  // Gives `action` a rung count. An action given twice keeps the later
+  // count, as a dict literal keeps the later of two equal keys.
+  void add_step(std::string_view action, std::int32_t rungs) {
+    Slot& s = insert(action, hash(action));
+    s.rungs = rungs;
+  }
+  // Marks `action` as dropping.
+  void add_drop(std::string_view action) { insert(action, hash(action)).drops = true; }
+
+  // The contribution of a matching directive with this action (`h` is its
+  // hash()).
+  directive::Vote vote(std::string_view action, std::uint32_t h) const {
+    if (count_ == 0) return {0, false};
+    for (std::size_t i = h & mask_;; i = (i + 1) & mask_) {
+      const Slot& s = slots_[i];
+      if (!s.used) return {0, false};
+      if (s.hash == h && s.action == action) return {s.rungs, s.drops};
     }
-    if (!drop.empty()) v.drops = std::binary_search(drop.begin(), drop.end(), action);
-    return v;
   }
+  // The same, hashing `action` here.
+  directive::Vote vote(std::string_view action) const { return vote(action, hash(action)); }
+
+  bool notes = true;  // whether notes are collected
+
+ private:
+  // One entry; unused slots end a probe.
+  struct Slot {
+    std::string_view action;  // the action's text (the caller's)
+    std::uint32_t hash = 0;   // hash(action)
+    std::int32_t rungs = 0;   // its rung count (0 when only in drop)
+    bool used = false;        // holds an action
+    bool drops = false;       // the action is in drop
+  };
+  static constexpr std::size_t kInline = 16;  // slots without a heap block
+
+  // The slot of `action`, made if it is new.
+  Slot& insert(std::string_view action, std::uint32_t h);
+
+  Slot inline_[kInline];           // the table while it is small
+  std::unique_ptr<Slot[]> heap_;   // the table once it has grown
+  Slot* slots_ = inline_;          // the table in use
+  std::size_t mask_ = kInline - 1; // its size - 1 (a power of two)
+  std::size_t count_ = 0;          // actions held
 };
 
 struct Folded {
