@@ -35,4 +35,14 @@ void detect_runtime();
 // Marks a heap type immutable (3.10 and later; 0 before).
 unsigned long immutable_type_flag();
 
+// Runs `wait` without the interpreter lock and returns its result: a thread
+// that waits for another must not hold the lock the other may need to finish.
+template <class Wait>
+auto without_interpreter_lock(Wait&& wait) {
+  PyThreadState* ts = PyEval_SaveThread();
+  auto result = wait();
+  PyEval_RestoreThread(ts);
+  return result;
+}
+
 }  // namespace quorvel::python

@@ -149,12 +149,7 @@ PyObject* expand_impl(PyObject*, PyObject* const* a) {
       [] { return PyErr_CheckSignals() != 0; },
       // Another thread reads standard input: wait for it without the
       // interpreter lock, which that thread may need to finish.
-      [](const std::function<bool()>& wait) {
-        PyThreadState* ts = PyEval_SaveThread();
-        const bool got = wait();
-        PyEval_RestoreThread(ts);
-        return got;
-      },
+      [](const std::function<bool()>& wait) { return without_interpreter_lock(wait); },
   };
   if (const auto error = source::cli::expand(value, hooks)) {
     // A hook said stop: its Python exception is already set.

@@ -13,9 +13,10 @@ PyObject* Once::get(PyObject* (*create)(), const char* what) {
                    what);
       return nullptr;
     }
-    PyThreadState* ts = PyEval_SaveThread();
-    mutex_.lock();
-    PyEval_RestoreThread(ts);
+    without_interpreter_lock([this] {
+      mutex_.lock();
+      return true;
+    });
   }
   std::lock_guard<std::mutex> guard(mutex_, std::adopt_lock);
   if (PyObject* o = obj_.load(std::memory_order_acquire)) return o;
