@@ -82,6 +82,70 @@ std::uint64_t* large_set(std::size_t words) {
   return buffer.data();
 }
 
+// Whether class position `bit` of word `w` accepts `c`.
+inline bool class_at(const Program& p, std::uint32_t w, unsigned bit, std::uint8_t c) {
+  const std::uint64_t below = p.cls[w] & ((std::uint64_t{1} << bit) - 1);
+  const std::uint32_t rank = p.cls_base[w] + static_cast<std::uint32_t>(__builtin_popcountll(below));
+  return class_accepts(p.pool + p.cls_off[rank], c);
+}
+
+// The automaton of a program of one word, held in a register: the same steps
+// as `simulate`, with the joins as four masks per group.
+bool simulate_one(const Program& p, const std::uint8_t* s, std::size_t from, std::size_t to) {
+  const ProgramHeader& h = p.h;
+  struct Join {
+    std::uint64_t fend, entry, ends, exit;
+  } joins[kMaxGroups];
+  const std::uint32_t ngroups = h.ngroups;
+  for (std::uint32_t g = 0; g < ngroups; ++g) {
+    const GroupJoin& j = p.joins[g];
+    joins[g] = Join{std::uint64_t{1} << j.fend, p.gmask[j.mask], p.gmask[j.mask + 1],
+                    (std::uint64_t{1} << j.exit0) | (std::uint64_t{1} << j.exit1)};
+  }
+  const auto close = [&](std::uint64_t d) {
+    for (std::uint32_t g = 0; g < ngroups; ++g) {
+      if (d & joins[g].fend) d |= joins[g].entry;
+      if (d & joins[g].ends) d |= joins[g].exit;
+    }
+    return d;
+  };
+  const std::uint64_t all = p.all[0], lit = p.lit[0], cls = p.cls[0], star = p.star[0];
+  const std::uint64_t early = h.early_bit != kNoBit ? std::uint64_t{1} << h.early_bit : 0;
+  const std::uint64_t accept = std::uint64_t{1} << (h.tail_len != 0 ? h.tail_bit : h.final_bit);
+  std::uint64_t d = std::uint64_t{1} << h.start_bit;
+  d = close(d | ((d & star) << 1));
+  bool skip_tried = false;
+  for (std::size_t i = from; i < to; ++i) {
+    if (d & early) return true;
+    const std::uint8_t c = s[i];
+    std::uint64_t x = d & all;
+    if (d & lit) x |= d & lit & equal_bytes(p.bytes, c);
+    for (std::uint64_t k = d & cls; k; k &= k - 1) {
+      const unsigned b = static_cast<unsigned>(__builtin_ctzll(k));
+      if (class_at(p, 0, b, c)) x |= std::uint64_t{1} << b;
+    }
+    std::uint64_t n = (x << 1) | (x & star);
+    n |= (n & star) << 1;
+    if (!n) return false;
+    n = close(n);
+    if (n != d) {
+      d = n;
+      skip_tried = false;
+      continue;
+    }
+    if (skip_tried) continue;
+    skip_tried = true;
+    // The fixed point of `simulate`: one live literal after stars.
+    const std::uint64_t live = d & ((all & ~star) | lit | cls);
+    if (live == 0 || (live & (live - 1)) != 0 || !(live & lit)) continue;
+    const std::uint8_t b = p.bytes[__builtin_ctzll(live)];
+    if (b == c) continue;
+    const void* next = std::memchr(s + i + 1, b, to - (i + 1));
+    i = next ? static_cast<std::size_t>(static_cast<const std::uint8_t*>(next) - s) - 1 : to - 1;
+  }
+  return (d & early) || (d & accept);
+}
+
 // The automaton over s[from, to), starting at `start`; true when `accept`
 // is live at the end.
 bool simulate(const Program& p, const std::uint8_t* s, std::size_t from, std::size_t to, std::uint64_t* d) {
@@ -106,9 +170,7 @@ bool simulate(const Program& p, const std::uint8_t* s, std::size_t from, std::si
         if (l) x |= l & equal_bytes(p.bytes + 64 * std::size_t{w}, c);
         for (std::uint64_t k = old & p.cls[w]; k; k &= k - 1) {
           const unsigned b = static_cast<unsigned>(__builtin_ctzll(k));
-          const std::uint64_t below = p.cls[w] & ((std::uint64_t{1} << b) - 1);
-          const std::uint32_t rank = p.cls_base[w] + static_cast<std::uint32_t>(__builtin_popcountll(below));
-          if (class_accepts(p.pool + p.cls_off[rank], c)) x |= std::uint64_t{1} << b;
+          if (class_at(p, w, b, c)) x |= std::uint64_t{1} << b;
         }
       }
       // Advance every accepting position; stars also stay.
@@ -137,7 +199,7 @@ bool simulate(const Program& p, const std::uint8_t* s, std::size_t from, std::si
     for (std::uint32_t w = 0; w < words && count < 2; ++w) {
       const std::uint64_t live = d[w] & ((p.all[w] & ~p.star[w]) | p.lit[w] | p.cls[w]);
       if (live) {
-        count += static_cast<std::uint32_t>(__builtin_popcountll(live));
+        count += (live & (live - 1)) ? 2 : 1;
         found = w * 64 + static_cast<std::uint32_t>(__builtin_ctzll(live));
       }
     }
@@ -161,6 +223,7 @@ bool run_program(const Program& p, std::string_view text) {
   if (h.head_len != 0 && std::memcmp(p.bytes, s, h.head_len) != 0) return false;
   if (h.tail_len != 0 && std::memcmp(p.bytes + h.tail_bit, s + m - h.tail_len, h.tail_len) != 0) return false;
   if (h.middle_star) return true;
+  if (h.words == 1) return simulate_one(p, s, h.head_len, m - h.tail_len);
   std::uint64_t stack[kStackWords];
   std::uint64_t* d = h.words <= kStackWords ? stack : large_set(h.words);
   return simulate(p, s, h.head_len, m - h.tail_len, d);
@@ -192,6 +255,32 @@ bool match_per_alternative(std::string_view source, const Pieces& pieces, std::s
     if (run_program(Program(program.data()), text)) return true;
     for (std::size_t g = shape.ngroups; g-- > 0;) {  // the last group varies fastest
       if (++digit[g] < choices[g].size()) break;
+      digit[g] = 0;
+    }
+  }
+  return false;
+}
+
+bool match_few_alternatives(std::string_view pattern, const BraceShape& shape, std::string_view text) {
+  char alt[kShortPattern];
+  std::size_t digit[kMaxGroups] = {};
+  for (std::size_t n = 0; n < shape.count; ++n) {
+    std::size_t len = 0;
+    const auto add = [&](std::string_view piece) {
+      std::memcpy(alt + len, piece.data(), piece.size());
+      len += piece.size();
+    };
+    for (std::size_t g = 0; g <= shape.ngroups; ++g) {
+      for_each_fixed_span(pattern, shape, g, add);
+      if (g == shape.ngroups) break;
+      std::size_t k = 0;
+      for_each_choice(pattern, shape.groups[g], [&](std::string_view c) {
+        if (k++ == digit[g]) add(c);
+      });
+    }
+    if (match_short(std::string_view(alt, len), text)) return true;
+    for (std::size_t g = shape.ngroups; g-- > 0;) {  // the last group varies fastest
+      if (++digit[g] < shape.choices[g]) break;
       digit[g] = 0;
     }
   }

@@ -26,8 +26,11 @@
 
 namespace quorvel::core::glob {
 
-// Patterns up to this many bytes, without braces, take the short loop.
-inline constexpr std::size_t kShortPattern = 16;
+// Alternatives up to this many bytes take the short loop...
+inline constexpr std::size_t kShortPattern = 32;
+// ...and patterns of that size with up to this many alternatives try each
+// alternative on it (a constant factor, bounded like the loop itself).
+inline constexpr std::size_t kFewAlternatives = 8;
 
 // Whether the whole `text` matches compiled program `p` (not per-alternative).
 bool run_program(const Program& p, std::string_view text);
@@ -35,6 +38,10 @@ bool run_program(const Program& p, std::string_view text);
 // Whether `text` matches one of the alternatives of `source`, each compiled
 // and run on its own (for brackets that straddle a brace boundary).
 bool match_per_alternative(std::string_view source, const Pieces& pieces, std::string_view text);
+
+// Whether `text` matches one of the at most kFewAlternatives alternatives of
+// `pattern` (at most kShortPattern bytes), each on the short loop.
+bool match_few_alternatives(std::string_view pattern, const BraceShape& shape, std::string_view text);
 
 // Whether `text` matches the brace-free `pattern` of at most kShortPattern
 // bytes, by the single-restart loop over its tokens.

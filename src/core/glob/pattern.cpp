@@ -91,8 +91,11 @@ SourceText Pattern::source() const { return block_ ? block_->source() : std::str
 std::size_t Pattern::bytes_kept() const { return block_ ? block_->total : 0; }
 
 bool match_once(std::string_view pattern, std::string_view text) {
-  if (pattern.size() <= kShortPattern && std::memchr(pattern.data(), '{', pattern.size()) == nullptr) {
-    return match_short(pattern, text);
+  if (pattern.size() <= kShortPattern) {
+    if (std::memchr(pattern.data(), '{', pattern.size()) == nullptr) return match_short(pattern, text);
+    const BraceShape shape = brace_shape(pattern);
+    if (shape.literal) return match_short(pattern, text);
+    if (shape.count <= kFewAlternatives) return match_few_alternatives(pattern, shape, text);
   }
   Pieces pieces;
   char scratch[kStackScratch];

@@ -17,7 +17,9 @@ namespace quorvel::core::glob {
 
 // A set of bytes, as a 256-bit map.
 struct ByteSet {
-  std::array<std::uint64_t, 4> bits{};  // bit b of word b / 64 is byte b
+  // Bit b of word b / 64 is byte b; left unset by default (scratch space),
+  // `ByteSet{}` is the empty set.
+  std::array<std::uint64_t, 4> bits;
   // Adds byte `b`.
   void add(std::uint8_t b) { bits[b >> 6] |= std::uint64_t{1} << (b & 63); }
   // Adds every byte from `lo` to `hi`; none when lo > hi.
