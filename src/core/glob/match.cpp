@@ -262,6 +262,22 @@ bool match_per_alternative(std::string_view source, const Pieces& pieces, std::s
 }
 
 bool match_few_alternatives(std::string_view pattern, const BraceShape& shape, std::string_view text) {
+  // The fixed texts laid flat once, and the choices of every group.
+  char fixed[kShortPattern];
+  std::string_view fixed_of[kMaxGroups + 1];
+  std::string_view choice[kMaxGroups][kFewAlternatives];
+  std::size_t used = 0;
+  for (std::size_t g = 0; g <= shape.ngroups; ++g) {
+    const std::size_t from = used;
+    for_each_fixed_span(pattern, shape, g, [&](std::string_view span) {
+      std::memcpy(fixed + used, span.data(), span.size());
+      used += span.size();
+    });
+    fixed_of[g] = std::string_view(fixed + from, used - from);
+    if (g == shape.ngroups) break;
+    std::size_t k = 0;
+    for_each_choice(pattern, shape.groups[g], [&](std::string_view c) { choice[g][k++] = c; });
+  }
   char alt[kShortPattern];
   std::size_t digit[kMaxGroups] = {};
   for (std::size_t n = 0; n < shape.count; ++n) {
@@ -270,14 +286,11 @@ bool match_few_alternatives(std::string_view pattern, const BraceShape& shape, s
       std::memcpy(alt + len, piece.data(), piece.size());
       len += piece.size();
     };
-    for (std::size_t g = 0; g <= shape.ngroups; ++g) {
-      for_each_fixed_span(pattern, shape, g, add);
-      if (g == shape.ngroups) break;
-      std::size_t k = 0;
-      for_each_choice(pattern, shape.groups[g], [&](std::string_view c) {
-        if (k++ == digit[g]) add(c);
-      });
+    for (std::size_t g = 0; g < shape.ngroups; ++g) {
+      add(fixed_of[g]);
+      add(choice[g][digit[g]]);
     }
+    add(fixed_of[shape.ngroups]);
     if (match_short(std::string_view(alt, len), text)) return true;
     for (std::size_t g = shape.ngroups; g-- > 0;) {  // the last group varies fastest
       if (++digit[g] < shape.choices[g]) break;
