@@ -5,12 +5,14 @@ do-nothing fast-call floor, and the bytes a compiled pattern keeps.
 Every figure is measured in this one run; a comparison of two builds runs the
 same cases on both, each case in its own child process with a time limit.
 
-    PYTHONPATH=build:build/bench python3 bench/glob_bench.py [--old BUILD_DIR] [--quick]
+    python3 bench/glob_bench.py [--old BUILD_DIR] [--new BUILD_DIR] [--quick]
 
-BUILD_DIR is a build of another version of the module (for example one made
-from the main branch into build-old/); the floor module always comes from
-build/bench.
+--old names a build of another version of the module (for example one made
+from the main branch into build-old/), --new the one measured (default
+build/); the floor module always comes from build/bench, so build/ must be
+configured with -DQUORVEL_BENCH=ON.
 """
+import ctypes
 import json
 import os
 import re
@@ -87,9 +89,18 @@ def best_of(fns, number):
     return out
 
 
-def rss():
-    with open("/proc/self/statm") as f:
-        return int(f.read().split()[1]) * os.sysconf("SC_PAGE_SIZE")
+class _MallInfo2(ctypes.Structure):
+    _fields_ = [(name, ctypes.c_size_t) for name in
+                ("arena", "ordblks", "smblks", "hblks", "hblkhd", "usmblks", "fsmblks", "uordblks", "fordblks",
+                 "keepcost")]
+
+
+def heap_in_use():
+    """Bytes the C allocator has handed out and not taken back (glibc)."""
+    libc = ctypes.CDLL(None)
+    libc.mallinfo2.restype = _MallInfo2
+    info = libc.mallinfo2()
+    return info.uordblks + info.hblkhd
 
 
 def child_case(name):
@@ -120,9 +131,10 @@ def child_ratios():
             ours, theirs = best_of([lambda: q.glob_match(pattern, text), lambda: compiled.fullmatch(text)], number)
             out[key].append((pattern, text, ours, theirs))
     for name, source in MEMORY.items():
-        before = rss()
-        kept = q.parse("allow:" + source)
-        out["memory"][name] = (rss() - before) / len(source)
+        spec = "allow:" + source
+        before = heap_in_use()
+        kept = q.parse(spec)
+        out["memory"][name] = (heap_in_use() - before) / len(source)
         del kept
     return out
 
@@ -153,7 +165,8 @@ def main():
         what = sys.argv[sys.argv.index("--child") + 1]
         print(json.dumps(child_ratios() if what == "ratios" else child_case(what)))
         return
-    builds = [("new", os.path.join(ROOT, "build"))]
+    new = sys.argv[sys.argv.index("--new") + 1] if "--new" in sys.argv else os.path.join(ROOT, "build")
+    builds = [("new", new)]
     if "--old" in sys.argv:
         builds.insert(0, ("old", sys.argv[sys.argv.index("--old") + 1]))
     print(f"CPython {sys.version.split()[0]}, builds: " + ", ".join(f"{n}={b}" for n, b in builds))
@@ -180,7 +193,7 @@ def main():
         for n, r in results.items():
             ratios = [o / t for _, _, o, t in r[key]]
             print(f"  {n}: {min(ratios):.2f}x - {max(ratios):.2f}x re.fullmatch")
-    print(f"== bytes kept per source byte of a compiled pattern (resident memory, {N} byte sources; target <= 4)")
+    print(f"== bytes kept per source byte of a compiled directive (heap in use, {N}-byte sources; target <= 4)")
     for name in MEMORY:
         print(f"  {name:24} " + "  ".join(f"{n} {r['memory'][name]:6.2f}" for n, r in results.items()))
 

@@ -301,6 +301,17 @@ bool match_few_alternatives(std::string_view pattern, const BraceShape& shape, s
 }
 
 bool match_short(std::string_view pattern, std::string_view text) {
+  // Before any token is read: the plain bytes before the first `*?[\` are
+  // literals every match starts with, and those after the last `*?[]\` are
+  // literals every match ends with (no class can close among them).
+  const std::size_t head = pattern.find_first_of("*?[\\");
+  if (head == std::string_view::npos) return pattern == text;
+  const std::size_t tail_from = pattern.find_last_of("*?[]\\") + 1;
+  const std::size_t tail_len = pattern.size() - tail_from;
+  if (text.size() < head + tail_len) return false;
+  if (std::memcmp(pattern.data(), text.data(), head) != 0) return false;
+  if (std::memcmp(pattern.data() + tail_from, text.data() + text.size() - tail_len, tail_len) != 0) return false;
+  if (tail_from == head + 1 && pattern[head] == '*') return true;  // head `*` tail
   // Tokens on the stack: kind, byte, and for classes an index into `sets`.
   struct Short {
     TokKind kind;
