@@ -211,6 +211,15 @@ bool simulate(const Program& p, const std::uint8_t* s, std::size_t from, std::si
   return test_bit(d, accept);
 }
 
+// Steps the choice of every group to the next alternative, the last group
+// varying fastest.
+void next_alternative(const BraceShape& shape, std::size_t* digit) {
+  for (std::size_t g = shape.ngroups; g-- > 0;) {
+    if (++digit[g] < shape.choices[g]) return;
+    digit[g] = 0;
+  }
+}
+
 }  // namespace
 
 bool run_program(const Program& p, std::string_view text) {
@@ -253,10 +262,7 @@ bool match_per_alternative(std::string_view source, const Pieces& pieces, std::s
     program.resize(size / 8);
     build_program(alt, one, h, program.data());
     if (run_program(Program(program.data()), text)) return true;
-    for (std::size_t g = shape.ngroups; g-- > 0;) {  // the last group varies fastest
-      if (++digit[g] < choices[g].size()) break;
-      digit[g] = 0;
-    }
+    next_alternative(shape, digit);
   }
   return false;
 }
@@ -292,10 +298,7 @@ bool match_few_alternatives(std::string_view pattern, const BraceShape& shape, s
     }
     add(fixed_of[shape.ngroups]);
     if (match_short(std::string_view(alt, len), text)) return true;
-    for (std::size_t g = shape.ngroups; g-- > 0;) {  // the last group varies fastest
-      if (++digit[g] < shape.choices[g]) break;
-      digit[g] = 0;
-    }
+    next_alternative(shape, digit);
   }
   return false;
 }
