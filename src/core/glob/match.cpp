@@ -1,5 +1,6 @@
 #include "core/glob/match.hpp"
 
+#include <array>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -45,6 +46,13 @@ inline bool class_accepts(const std::uint8_t* rec, std::uint8_t c) {
   }
   return false;
 }
+
+// The bytes that start a token other than a plain literal: `*?[\\`.
+constexpr auto kOpensToken = [] {
+  std::array<bool, 256> t{};
+  t['*'] = t['?'] = t['['] = t['\\'] = true;
+  return t;
+}();
 
 // Whether bit `b` of `d` is set.
 inline bool test_bit(const std::uint64_t* d, std::uint32_t b) { return (d[b / 64] >> (b % 64)) & 1; }
@@ -307,10 +315,13 @@ bool match_short(std::string_view pattern, std::string_view text) {
   // Before any token is read: the plain bytes before the first `*?[\` are
   // literals every match starts with, and those after the last `*?[]\` are
   // literals every match ends with (no class can close among them).
-  const std::size_t head = pattern.find_first_of("*?[\\");
-  if (head == std::string_view::npos) return pattern == text;
-  const std::size_t tail_from = pattern.find_last_of("*?[]\\") + 1;
-  const std::size_t tail_len = pattern.size() - tail_from;
+  const std::size_t size = pattern.size();
+  std::size_t head = 0;
+  while (head < size && !kOpensToken[static_cast<std::uint8_t>(pattern[head])]) ++head;
+  if (head == size) return pattern == text;
+  std::size_t tail_from = size;
+  while (!kOpensToken[static_cast<std::uint8_t>(pattern[tail_from - 1])] && pattern[tail_from - 1] != ']') --tail_from;
+  const std::size_t tail_len = size - tail_from;
   if (text.size() < head + tail_len) return false;
   if (std::memcmp(pattern.data(), text.data(), head) != 0) return false;
   if (std::memcmp(pattern.data() + tail_from, text.data() + text.size() - tail_len, tail_len) != 0) return false;
