@@ -13,7 +13,8 @@ constexpr std::size_t align8(std::size_t n) { return (n + 7) & ~std::size_t{7}; 
 
 // The offsets of the arrays of a program block, from its header.
 struct Layout {
-  std::size_t joins, all, lit, cls, star, gmask, cls_base, cls_off, bytes, pool, total;
+  std::size_t joins, all, lit, cls, star, gmask, cls_base, cls_off, bytes, pool, total;  // byte offsets
+  // The layout of a block whose header is `h`.
   explicit Layout(const ProgramHeader& h) {
     const std::size_t w8 = std::size_t{h.words} * 8;
     joins = align8(sizeof(ProgramHeader));
@@ -93,10 +94,11 @@ void walk(std::string_view s, const Pieces& p, Sink& sink) {
 // Pass one: counts positions, classes and record bytes; finds straddling brackets.
 struct Planner {
   std::size_t last_close;  // the last `]` of the source
-  std::size_t bits = 0, nclass = 0, pool = 0, group_words = 0;
-  std::size_t group_lo = kNoBit;
+  std::size_t bits = 0, nclass = 0, pool = 0, group_words = 0;  // counts so far
+  std::size_t group_lo = kNoBit;   // first position of the current group's choices
   std::uint32_t nw[kMaxGroups]{};  // words of each group
-  bool straddle = false;
+  bool straddle = false;           // a bracket may close across a brace boundary
+  // Counts the positions of one piece.
   void piece(std::string_view text, std::size_t, bool is_choice, bool last, std::size_t src_end) {
     if (is_choice && group_lo == kNoBit) group_lo = bits;
     piece_tokens(text, [&](TokKind kind, std::uint8_t, const ByteSet& set, bool unterminated) {
@@ -110,6 +112,7 @@ struct Planner {
     });
     ++bits;  // the piece's end
   }
+  // Closes the counts of group `g`.
   void group_end(std::size_t g) {
     nw[g] = static_cast<std::uint32_t>((bits - 1) / 64 - group_lo / 64 + 1);
     group_words += nw[g];
@@ -122,16 +125,17 @@ inline void set_bit(std::uint64_t* w, std::size_t b) { w[b / 64] |= std::uint64_
 
 // Pass two: writes the positions, records and joins.
 struct Builder {
-  ProgramHeader& h;
-  GroupJoin* joins;
-  std::uint64_t *all, *lit, *cls, *star, *gmask;
-  std::uint32_t *cls_base, *cls_off;
-  std::uint8_t *bytes, *pool;
-  std::size_t bit = 0, nclass = 0, pool_used = 0, mask_used = 0;
-  std::size_t lead_lits = 0, trail_lits = 0, tokens = 0, stars = 0;
-  bool only_lits = true, started = false;
-  std::uint32_t piece_start = 0, last_star = kNoBit;
+  ProgramHeader& h;                               // the header being completed
+  GroupJoin* joins;                               // the joins being filled
+  std::uint64_t *all, *lit, *cls, *star, *gmask;  // the word arrays (see Program)
+  std::uint32_t *cls_base, *cls_off;              // class ranks and record offsets
+  std::uint8_t *bytes, *pool;                     // literal bytes and class records
+  std::size_t bit = 0, nclass = 0, pool_used = 0, mask_used = 0;     // fill positions
+  std::size_t lead_lits = 0, trail_lits = 0, tokens = 0, stars = 0;  // for the fast paths
+  bool only_lits = true, started = false;  // every token a Lit; the current group has begun
+  std::uint32_t piece_start = 0, last_star = kNoBit;  // of the current piece
 
+  // Writes the positions of one piece and its part of the joins.
   void piece(std::string_view text, std::size_t g, bool is_choice, bool last, std::size_t) {
     if (is_choice && !started) {
       // The group's words begin at its first choice; their number was planned.
@@ -214,6 +218,7 @@ struct Builder {
       h.early_bit = last_star;
     }
   }
+  // Moves past the masks of group `g`.
   void group_end(std::size_t g) {
     mask_used += 2 * std::size_t{joins[g].nw};
     started = false;

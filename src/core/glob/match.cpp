@@ -101,8 +101,9 @@ inline bool class_at(const Program& p, std::uint32_t w, unsigned bit, std::uint8
 // as `simulate`, with the joins as four masks per group.
 bool simulate_one(const Program& p, const std::uint8_t* s, std::size_t from, std::size_t to) {
   const ProgramHeader& h = p.h;
+  // A group join as masks of the one word.
   struct Join {
-    std::uint64_t fend, entry, ends, exit;
+    std::uint64_t fend, entry, ends, exit;  // end of the text before; choice starts; choice ends; the text after
   } joins[kMaxGroups];
   const std::uint32_t ngroups = h.ngroups;
   for (std::uint32_t g = 0; g < ngroups; ++g) {
@@ -328,9 +329,9 @@ bool match_short(std::string_view pattern, std::string_view text) {
   if (tail_from == head + 1 && pattern[head] == '*') return true;  // head `*` tail
   // Tokens on the stack: kind, byte, and for classes an index into `sets`.
   struct Short {
-    TokKind kind;
-    std::uint8_t byte;
-    std::uint8_t set;
+    TokKind kind;       // the token's kind
+    std::uint8_t byte;  // the byte of a Lit
+    std::uint8_t set;   // the index in `sets` of a Class
   };
   Short toks[kShortPattern];
   std::uint64_t sets[kShortPattern / 3 + 1][4];  // only written slots are read
