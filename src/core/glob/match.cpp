@@ -220,6 +220,30 @@ bool simulate(const Program& p, const std::uint8_t* s, std::size_t from, std::si
   return test_bit(d, accept);
 }
 
+// What the plain ends of a brace-free pattern say about a text.
+enum class Verdict { NoMatch, Match, Unknown };
+
+// Before any token is read: the plain bytes before the first `*?[\\` are
+// literals every match starts with, and those after the last `*?[]\\` are
+// literals every match ends with (no class can close among them). A pattern
+// of plain bytes only, or of head `*` tail, is decided by them.
+Verdict plain_ends(std::string_view pattern, std::string_view text) {
+  const std::size_t size = pattern.size();
+  std::size_t head = 0;
+  while (head < size && !kOpensToken[static_cast<std::uint8_t>(pattern[head])]) ++head;
+  if (head == size) return pattern == text ? Verdict::Match : Verdict::NoMatch;
+  std::size_t tail_from = size;
+  while (!kOpensToken[static_cast<std::uint8_t>(pattern[tail_from - 1])] && pattern[tail_from - 1] != ']') --tail_from;
+  const std::size_t tail_len = size - tail_from;
+  if (text.size() < head + tail_len) return Verdict::NoMatch;
+  if (std::memcmp(pattern.data(), text.data(), head) != 0) return Verdict::NoMatch;
+  if (std::memcmp(pattern.data() + tail_from, text.data() + text.size() - tail_len, tail_len) != 0) {
+    return Verdict::NoMatch;
+  }
+  if (tail_from == head + 1 && pattern[head] == '*') return Verdict::Match;
+  return Verdict::Unknown;
+}
+
 // Steps the choice of every group to the next alternative, the last group
 // varying fastest.
 void next_alternative(const BraceShape& shape, std::size_t* digit) {
@@ -266,6 +290,12 @@ bool match_per_alternative(std::string_view source, const Pieces& pieces, std::s
     }
     alt += pieces.fixed[shape.ngroups];
     one.fixed[0] = alt;
+    // Most alternatives are ruled out by their plain ends before compiling.
+    if (const Verdict v = plain_ends(alt, text); v != Verdict::Unknown) {
+      if (v == Verdict::Match) return true;
+      next_alternative(shape, digit);
+      continue;
+    }
     ProgramHeader h;
     const std::size_t size = plan_program(alt, one, h);
     program.resize(size / 8);
@@ -313,20 +343,7 @@ bool match_few_alternatives(std::string_view pattern, const BraceShape& shape, s
 }
 
 bool match_short(std::string_view pattern, std::string_view text) {
-  // Before any token is read: the plain bytes before the first `*?[\` are
-  // literals every match starts with, and those after the last `*?[]\` are
-  // literals every match ends with (no class can close among them).
-  const std::size_t size = pattern.size();
-  std::size_t head = 0;
-  while (head < size && !kOpensToken[static_cast<std::uint8_t>(pattern[head])]) ++head;
-  if (head == size) return pattern == text;
-  std::size_t tail_from = size;
-  while (!kOpensToken[static_cast<std::uint8_t>(pattern[tail_from - 1])] && pattern[tail_from - 1] != ']') --tail_from;
-  const std::size_t tail_len = size - tail_from;
-  if (text.size() < head + tail_len) return false;
-  if (std::memcmp(pattern.data(), text.data(), head) != 0) return false;
-  if (std::memcmp(pattern.data() + tail_from, text.data() + text.size() - tail_len, tail_len) != 0) return false;
-  if (tail_from == head + 1 && pattern[head] == '*') return true;  // head `*` tail
+  if (const Verdict v = plain_ends(pattern, text); v != Verdict::Unknown) return v == Verdict::Match;
   // Tokens on the stack: kind, byte, and for classes an index into `sets`.
   struct Short {
     TokKind kind;       // the token's kind
