@@ -220,6 +220,16 @@ bool simulate(const Program& p, const std::uint8_t* s, std::size_t from, std::si
   return test_bit(d, accept);
 }
 
+// Whether the `n` bytes at `a` and `b` are equal: a loop for the few bytes of
+// a glob's ends, where calling memcmp costs more than comparing.
+inline bool same_bytes(const char* a, const char* b, std::size_t n) {
+  if (n > 16) return std::memcmp(a, b, n) == 0;
+  for (std::size_t i = 0; i < n; ++i) {
+    if (a[i] != b[i]) return false;
+  }
+  return true;
+}
+
 // What the plain ends of a brace-free pattern say about a text.
 enum class Verdict { NoMatch, Match, Unknown };
 
@@ -236,10 +246,8 @@ Verdict plain_ends(std::string_view pattern, std::string_view text) {
   while (!kOpensToken[static_cast<std::uint8_t>(pattern[tail_from - 1])] && pattern[tail_from - 1] != ']') --tail_from;
   const std::size_t tail_len = size - tail_from;
   if (text.size() < head + tail_len) return Verdict::NoMatch;
-  if (std::memcmp(pattern.data(), text.data(), head) != 0) return Verdict::NoMatch;
-  if (std::memcmp(pattern.data() + tail_from, text.data() + text.size() - tail_len, tail_len) != 0) {
-    return Verdict::NoMatch;
-  }
+  if (!same_bytes(pattern.data(), text.data(), head)) return Verdict::NoMatch;
+  if (!same_bytes(pattern.data() + tail_from, text.data() + text.size() - tail_len, tail_len)) return Verdict::NoMatch;
   if (tail_from == head + 1 && pattern[head] == '*') return Verdict::Match;
   return Verdict::Unknown;
 }
@@ -308,9 +316,16 @@ bool match_per_alternative(std::string_view source, const Pieces& pieces, std::s
 
 bool match_few_alternatives(std::string_view pattern, const BraceShape& shape, std::string_view text) {
   // The fixed texts laid flat once, and the choices of every group.
+  // Raw pieces, left unset until written: zeroing them would cost more than
+  // the match (at most three groups have two or more of eight alternatives).
+  struct Piece {
+    const char* data;  // first byte
+    std::size_t size;  // bytes
+  };
+  constexpr std::size_t kFewGroups = 3;
   char fixed[kShortPattern];
-  std::string_view fixed_of[kMaxGroups + 1];
-  std::string_view choice[kMaxGroups][kFewAlternatives];
+  Piece fixed_of[kFewGroups + 1];
+  Piece choice[kFewGroups][kFewAlternatives];
   std::size_t used = 0;
   for (std::size_t g = 0; g <= shape.ngroups; ++g) {
     const std::size_t from = used;
@@ -318,18 +333,34 @@ bool match_few_alternatives(std::string_view pattern, const BraceShape& shape, s
       std::memcpy(fixed + used, span.data(), span.size());
       used += span.size();
     });
-    fixed_of[g] = std::string_view(fixed + from, used - from);
+    fixed_of[g] = Piece{fixed + from, used - from};
     if (g == shape.ngroups) break;
     std::size_t k = 0;
-    for_each_choice(pattern, shape.groups[g], [&](std::string_view c) { choice[g][k++] = c; });
+    for_each_choice(pattern, shape.groups[g], [&](std::string_view c) { choice[g][k++] = Piece{c.data(), c.size()}; });
   }
+  // A plain start shared by a whole block of alternatives (the fixed text
+  // before the first group and one of its choices) rules the block out at once.
+  const auto plain_prefix_differs = [&](Piece a, Piece b) {
+    for (std::size_t i = 0; i < a.size + b.size; ++i) {
+      const char c = i < a.size ? a.data[i] : b.data[i - a.size];
+      if (kOpensToken[static_cast<std::uint8_t>(c)]) return false;
+      if (i >= text.size() || text[i] != c) return true;
+    }
+    return false;
+  };
+  const std::size_t per_first = shape.ngroups == 0 ? shape.count : shape.count / shape.choices[0];
   char alt[kShortPattern];
   std::size_t digit[kMaxGroups] = {};
   for (std::size_t n = 0; n < shape.count; ++n) {
+    if (shape.ngroups != 0 && n % per_first == 0 && plain_prefix_differs(fixed_of[0], choice[0][digit[0]])) {
+      n += per_first - 1;
+      ++digit[0];
+      continue;
+    }
     std::size_t len = 0;
-    const auto add = [&](std::string_view piece) {
-      std::memcpy(alt + len, piece.data(), piece.size());
-      len += piece.size();
+    const auto add = [&](Piece piece) {
+      std::memcpy(alt + len, piece.data, piece.size);
+      len += piece.size;
     };
     for (std::size_t g = 0; g < shape.ngroups; ++g) {
       add(fixed_of[g]);
