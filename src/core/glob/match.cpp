@@ -405,15 +405,6 @@ bool match_short(std::string_view pattern, std::string_view text) {
     }
     return false;
   };
-  // The run of literals that starts at each token, and their bytes, for the
-  // memchr/memmem search after a star.
-  std::uint8_t run[kShortPattern + 1];
-  char lits[kShortPattern];
-  run[n] = 0;
-  for (std::size_t k = n; k-- > 0;) {
-    lits[k] = static_cast<char>(toks[k].byte);
-    run[k] = toks[k].kind == TokKind::Lit ? static_cast<std::uint8_t>(run[k + 1] + 1) : 0;
-  }
   if (stars == 0) {
     if (n != m) return false;
     for (std::size_t i = 0; i < n; ++i) {
@@ -445,15 +436,18 @@ bool match_short(std::string_view pattern, std::string_view text) {
     } else if (!restart) {
       return false;
     } else {
-      // The star takes one more byte; the literals right after it can only
-      // start where they occur, which memchr or memmem finds.
+      // The star takes one more byte; the run of literals right after it can
+      // only start where its first byte occurs (memchr) and the rest follows.
       ++rs;
-      if (run[rt] != 0) {
-        const void* next = rs >= m                ? nullptr
-                           : run[rt] == 1 ? std::memchr(s + rs, toks[rt].byte, m - rs)
-                                          : memmem(s + rs, m - rs, lits + rt, run[rt]);
+      while (toks[rt].kind == TokKind::Lit) {
+        const void* next = rs < m ? std::memchr(s + rs, toks[rt].byte, m - rs) : nullptr;
         if (!next) return false;
         rs = static_cast<std::size_t>(static_cast<const std::uint8_t*>(next) - s);
+        std::size_t k = 1;
+        while (rt + k < n && toks[rt + k].kind == TokKind::Lit && rs + k < m && s[rs + k] == toks[rt + k].byte) ++k;
+        if (rt + k == n || toks[rt + k].kind != TokKind::Lit) break;  // the whole run is there
+        if (rs + k == m) return false;  // the text ends inside the run: no later start fits
+        ++rs;
       }
       i = rs;
       t = rt;
