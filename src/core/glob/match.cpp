@@ -236,10 +236,11 @@ enum class Verdict { NoMatch, Match, Unknown };
 // Before any token is read: the plain bytes before the first `*?[\\` are
 // literals every match starts with, and those after the last `*?[]\\` are
 // literals every match ends with (no class can close among them). A pattern
-// of plain bytes only, or of head `*` tail, is decided by them.
-Verdict plain_ends(std::string_view pattern, std::string_view text) {
+// of plain bytes only, or of head `*` tail, is decided by them. `head` gets
+// the number of plain bytes at the start.
+Verdict plain_ends(std::string_view pattern, std::string_view text, std::size_t& head) {
   const std::size_t size = pattern.size();
-  std::size_t head = 0;
+  head = 0;
   while (head < size && !kOpensToken[static_cast<std::uint8_t>(pattern[head])]) ++head;
   if (head == size) return pattern == text ? Verdict::Match : Verdict::NoMatch;
   std::size_t tail_from = size;
@@ -299,7 +300,8 @@ bool match_per_alternative(std::string_view source, const Pieces& pieces, std::s
     alt += pieces.fixed[shape.ngroups];
     one.fixed[0] = alt;
     // Most alternatives are ruled out by their plain ends before compiling.
-    if (const Verdict v = plain_ends(alt, text); v != Verdict::Unknown) {
+    std::size_t head;
+    if (const Verdict v = plain_ends(alt, text, head); v != Verdict::Unknown) {
       if (v == Verdict::Match) return true;
       next_alternative(shape, digit);
       continue;
@@ -374,7 +376,11 @@ bool match_few_alternatives(std::string_view pattern, const BraceShape& shape, s
 }
 
 bool match_short(std::string_view pattern, std::string_view text) {
-  if (const Verdict v = plain_ends(pattern, text); v != Verdict::Unknown) return v == Verdict::Match;
+  std::size_t head;
+  if (const Verdict v = plain_ends(pattern, text, head); v != Verdict::Unknown) return v == Verdict::Match;
+  // The plain head matched: the tokens after it match the rest of the text.
+  pattern.remove_prefix(head);
+  text.remove_prefix(head);
   // Tokens on the stack: kind, byte, and for classes an index into `sets`.
   struct Short {
     TokKind kind;       // the token's kind
