@@ -45,22 +45,21 @@ static void BM_MatchPerByte(benchmark::State& state) {
 }
 BENCHMARK(BM_MatchPerByte)->RangeMultiplier(10)->Range(10, 1000000);
 
-// The worst case of the single-restart matcher: a long star segment that
-// almost matches at every position, about n * m steps.
+// A long star segment that almost matches at every position: bit-parallel,
+// (n / 64 + 1) word steps per byte, where the single-restart loop took n.
 static void BM_MatchWorstCase(benchmark::State& state) {
   const auto n = static_cast<std::size_t>(state.range(0));
   std::string src(1, '*');
   src.append(n, 'a');
-  src += 'b';
+  src += "?";
   const auto p = glob::Pattern::compile(src);
   const std::string text(10000, 'a');
   for (auto _ : state) benchmark::DoNotOptimize(p.matches(text));
-  state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(n * text.size()));
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(text.size()));
 }
 BENCHMARK(BM_MatchWorstCase)->Arg(10)->Arg(100)->Arg(1000);
 
-// A long class after a star, read from the pattern text on every restart:
-// remembered, so the cost stays per token, not per byte of the class.
+// A long class after a star: compiled once into a byte map, one test per live byte.
 static void BM_MatchOnceLongClass(benchmark::State& state) {
   std::string pattern = "*[";
   pattern.append(static_cast<std::size_t>(state.range(0)), 'a');
@@ -69,5 +68,40 @@ static void BM_MatchOnceLongClass(benchmark::State& state) {
   for (auto _ : state) benchmark::DoNotOptimize(glob::match_once(pattern, text));
 }
 BENCHMARK(BM_MatchOnceLongClass)->Arg(10)->Arg(1000)->Arg(100000);
+
+// Ten two-way groups (1024 alternatives) compiled and matched afresh, as glob_match does.
+static void BM_MatchOnceTenGroups(benchmark::State& state) {
+  std::string pattern;
+  for (int i = 0; i < 10; ++i) pattern += "{a,b}";
+  for (auto _ : state) benchmark::DoNotOptimize(glob::match_once(pattern, "ababababab"));
+}
+BENCHMARK(BM_MatchOnceTenGroups);
+
+// A few alternatives on the short loop, as glob_match does.
+static void BM_MatchOnceFewAlternatives(benchmark::State& state) {
+  for (auto _ : state) benchmark::DoNotOptimize(glob::match_once("{src,lib}/*.{c,h}", "lib/glob/x.h"));
+}
+BENCHMARK(BM_MatchOnceFewAlternatives);
+
+// The alternative count does not multiply the cost: a star, a literal run and
+// ten groups against a text of m bytes.
+static void BM_MatchBracedStar(benchmark::State& state) {
+  std::string src = "*" + std::string(1000, 'a');
+  for (int i = 0; i < 10; ++i) src += "{b,c}";
+  src += "?";
+  const auto p = glob::Pattern::compile(src);
+  const std::string text(static_cast<std::size_t>(state.range(0)), 'a');
+  for (auto _ : state) benchmark::DoNotOptimize(p.matches(text));
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(text.size()));
+}
+BENCHMARK(BM_MatchBracedStar)->Arg(1000)->Arg(10000);
+
+// Compiling a long braced pattern (the one heap block).
+static void BM_CompileLongBraced(benchmark::State& state) {
+  std::string src = "{a,b}{a,b}{a,b}{a,b}*" + std::string(static_cast<std::size_t>(state.range(0)), 'x') + "*.{c,h}";
+  for (auto _ : state) benchmark::DoNotOptimize(glob::Pattern::compile(src));
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(src.size()));
+}
+BENCHMARK(BM_CompileLongBraced)->Arg(100)->Arg(100000);
 
 BENCHMARK_MAIN();

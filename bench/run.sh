@@ -10,3 +10,4 @@ echo "== core micro-benchmarks (Google Benchmark)"
 build/bench/core_bench --benchmark_min_time=0.1 2>/dev/null
 py=$(scripts/pythons.sh | sed -n '$p')
 PYTHONPATH="$PWD/build:$PWD/build/bench" "$py" bench/run.py "$@"
+"$py" bench/glob_bench.py "$@"

@@ -1,13 +1,15 @@
 // Glob dialect and brace expansion: tables of (pattern, text, expected), and
-// a cross-check of the matcher against a deliberately simple reference.
+// cross-checks of the engine against the simple reference matcher.
 #include <gtest/gtest.h>
 
-#include <functional>
+#include <random>
 #include <string>
 #include <vector>
 
 #include "core/glob/brace.hpp"
+#include "core/glob/inspect.hpp"
 #include "core/glob/pattern.hpp"
+#include "../reference/glob_reference.hpp"
 
 namespace quorvel::core::glob {
 namespace {
@@ -23,7 +25,7 @@ const Case kCases[] = {
     {"*", "", true}, {"*", "abc/def", true}, {"**", "", true}, {"a*", "a", true}, {"a*", "abc", true},
     {"*a", "ab", false}, {"a*b*c", "abxbc", true}, {"", "", true}, {"", "a", false}, {"?", "", false},
     {"?", "\xC3\xA9", false}, {"??", "\xC3\xA9", true}, {"A*", "abc", false}, {"src/**/*.rs", "src/a/b.rs", true},
-    {"*.py", "dir/x.py", true}, {"a*b", "a", false}, {"*x*", "abc", false},
+    {"*.py", "dir/x.py", true}, {"a*b", "a", false}, {"*x*", "abc", false}, {"?*ab", "ab", false},
     // Classes.
     {"[\xC3\xA9]", "\xC3\xA9", false}, {"[\xC3\xA9]?", "\xC3\xA9", true}, {"[!a]", "b", true}, {"[!a]", "a", false},
     {"[^a]", "^", true}, {"[^a]", "a", true}, {"[^a]", "b", false}, {"[]]", "]", true}, {"[!]]", "]", false},
@@ -33,7 +35,8 @@ const Case kCases[] = {
     {"[z-a]", "z", false}, {"[z-a]", "a", false}, {"[a\\-z]", "-", true}, {"[a\\-z]", "z", true},
     {"[a\\-z]", "b", false}, {"[\\]]", "]", true}, {"[a\\]", "[a]", true}, {"[a\\]", "a", false},
     {"[\\--0]", "/", true}, {"[\\--0]", "-", true}, {"[a--]", "-", true}, {"[a--]", "a", true},
-    {"[--/]", ".", false}, {"[--/]", "/", true}, {"[[*", "[[x", true}, {"[*]", "*", true}, {"[*]", "x", false}, {"[!", "[!", true},
+    {"[--/]", ".", false}, {"[--/]", "/", true}, {"[[*", "[[x", true}, {"[*]", "*", true}, {"[*]", "x", false},
+    {"[!", "[!", true}, {"[a--b]", "b", true}, {"[a--b]", "-", true}, {"[a--b]", "+", false},
     // Escapes.
     {"\\*", "*", true}, {"\\*", "a", false}, {"\\\\", "\\", true}, {"a\\", "a\\", true}, {"\\", "\\", true},
     // Braces.
@@ -42,38 +45,60 @@ const Case kCases[] = {
     {"\\{a,b}", "{a,b}", true}, {"{a\\,b,c}", "a,b", true}, {"{a\\,b,c}", "c", true}, {"{a,b", "{a,b", true},
     {"a}b", "a}b", true}, {"abc{", "abc{", true}, {"a}{b,c}", "a}c", true}, {"[{a,b}]", "a", true},
     {"[{a,b}]", "b", true}, {"[{]", "{", true}, {"{src,lib}/*.{c,h}", "lib/x.h", true},
+    // Brackets across brace boundaries, and joins through empty and star choices.
+    {"x[{],a}b]", "x]", true}, {"x[{],a}b]", "xb", true}, {"x[{],a}b]", "xc", false}, {"x[{],a}b]", "xa", true},
+    {"{,*}{a,}", "", true}, {"{,*}{a,}", "zzz", true}, {"x{,*}y", "xy", true}, {"x{,*}y", "xqqy", true},
+    {"x{*,}{,*}", "x", true}, {"{a,b}{c,d}", "bd", true}, {"{a,b}{c,d}", "bb", false},
 };
 
 TEST(Glob, Table) {
   for (const auto& c : kCases) {
     EXPECT_EQ(Pattern::compile(c.pattern).matches(c.text), c.expected) << c.pattern << " vs " << c.text;
-    EXPECT_EQ(Pattern::compile_compact(c.pattern).matches(c.text), c.expected) << "compact " << c.pattern;
-    EXPECT_EQ(match_once(c.pattern, c.text), c.expected) << "once " << c.pattern;
-    if (std::string_view(c.pattern).find('{') == std::string_view::npos) {
-      EXPECT_EQ(match_text(c.pattern, c.text), c.expected) << "text " << c.pattern;
-    }
+    EXPECT_EQ(match_once(c.pattern, c.text), c.expected) << "once " << c.pattern << " vs " << c.text;
+    EXPECT_EQ(reference::glob_match(c.pattern, c.text), c.expected) << "reference " << c.pattern;
   }
 }
 
 TEST(Glob, DisplayIsSource) {
   for (const char* s : {"src/{a,b}/*", "[a\\]", "", "\\", "{a,b}{c,d}{e,f}{g,h}{i,j}{k,l}{m,n}{o,p}{q,r}{s,t}{u,v}"}) {
-    EXPECT_EQ(Pattern::compile(s).source(), s);
+    const Pattern p = Pattern::compile(s);
+    EXPECT_EQ(std::string_view(p.source()), s);
+    const std::string copy = p.source();
+    EXPECT_EQ(copy, s);
   }
+  EXPECT_EQ(std::string_view(Pattern().source()), "");
 }
 
-TEST(Glob, TokensOfCompileAlt) {
-  TokList l;
-  compile_alt("a**?[!x]\\", l);
-  ASSERT_EQ(l.toks.size(), 6u);
-  EXPECT_EQ(l.toks[0].kind, Tok::Kind::Lit);
-  EXPECT_EQ(l.toks[1].kind, Tok::Kind::Star);
-  EXPECT_EQ(l.toks[2].kind, Tok::Kind::Star);
-  EXPECT_EQ(l.toks[3].kind, Tok::Kind::Any);
-  EXPECT_EQ(l.toks[4].kind, Tok::Kind::Class);
-  EXPECT_FALSE(l.sets[l.toks[4].cls].has('x'));
-  EXPECT_TRUE(l.sets[l.toks[4].cls].has(0xFF));
-  EXPECT_EQ(l.toks[5].kind, Tok::Kind::Lit);
-  EXPECT_EQ(l.toks[5].byte, '\\');
+TEST(Glob, CopiesShareAndOutliveTheOriginal) {
+  std::vector<Pattern> copies;
+  {
+    const Pattern p = Pattern::compile("{src,lib}/*.{c,h}");
+    copies.assign(3, p);
+    Pattern moved = std::move(copies[2]);
+    copies[2] = moved;
+    copies[1] = copies[1];  // self-assignment keeps the block
+  }
+  for (const auto& p : copies) {
+    EXPECT_TRUE(p.matches("lib/x.h"));
+    EXPECT_FALSE(p.matches("lib/x.o"));
+    EXPECT_EQ(std::string_view(p.source()), "{src,lib}/*.{c,h}");
+  }
+  EXPECT_TRUE(Pattern().matches(""));
+  EXPECT_FALSE(Pattern().matches("a"));
+}
+
+TEST(Glob, TokensOfOneAlternative) {
+  const auto t = inspect::compile_alt("a**?[!x]\\");
+  ASSERT_EQ(t.size(), 6u);
+  EXPECT_EQ(t[0].kind, TokKind::Lit);
+  EXPECT_EQ(t[1].kind, TokKind::Star);
+  EXPECT_EQ(t[2].kind, TokKind::Star);
+  EXPECT_EQ(t[3].kind, TokKind::Any);
+  EXPECT_EQ(t[4].kind, TokKind::Class);
+  EXPECT_FALSE(t[4].set.has('x'));
+  EXPECT_TRUE(t[4].set.has(0xFF));
+  EXPECT_EQ(t[5].kind, TokKind::Lit);
+  EXPECT_EQ(t[5].byte, '\\');
 }
 
 using Alts = std::vector<std::string>;
@@ -97,6 +122,7 @@ TEST(Brace, Expansions) {
       {"x{a,b}y{1,2}", {"xay1", "xay2", "xby1", "xby2"}},
       {"{a,a}", {"a", "a"}},
       {"{a,b}\\}{c,d}", {"a\\}c", "a\\}d", "b\\}c", "b\\}d"}},
+      {"{x}{a,b}{y}z{}", {"xayz", "xbyz"}},
   };
   for (const auto& [src, want] : cases) {
     auto got = expand_braces_capped(src);
@@ -116,16 +142,24 @@ TEST(Brace, Cap) {
   // Past the cap the source is its own literal alternative.
   const Pattern p = Pattern::compile(eleven);
   EXPECT_TRUE(match_once(eleven, eleven));
-  EXPECT_TRUE(match_once(ten.substr(0, 5 * 9), "ababababa"));  // more groups than kept inline
-  EXPECT_EQ(p.alternative_count(), 1u);
+  EXPECT_EQ(inspect::alternative_count(eleven), 1u);
+  EXPECT_EQ(inspect::alternative_count(ten), 1024u);
   EXPECT_TRUE(p.matches(eleven));
   EXPECT_FALSE(p.matches(std::string(11, 'a')));
   EXPECT_TRUE(Pattern::compile(ten).matches("abababaaab"));
-  // One group of 1025 choices is past the cap too.
-  std::string wide = "{";
-  for (int i = 0; i < 1025; ++i) wide += i ? ",x" : "x";
-  wide += "}";
-  EXPECT_FALSE(expand_braces_capped(wide));
+  EXPECT_FALSE(Pattern::compile(ten).matches("abababaaac"));
+  // One group of 1024 choices is at the cap; 1025 are past it.
+  for (int k : {1024, 1025}) {
+    std::string wide = "{";
+    for (int i = 0; i < k; ++i) {
+      if (i) wide += ',';
+      wide += std::to_string(i);
+    }
+    wide += "}";
+    EXPECT_EQ(expand_braces_capped(wide).has_value(), k == 1024);
+    EXPECT_EQ(Pattern::compile(wide).matches("1023"), k == 1024);
+    EXPECT_EQ(Pattern::compile(wide).matches(wide), k == 1025);
+  }
 }
 
 TEST(Brace, ManySingleChoiceGroupsAreLinear) {
@@ -136,108 +170,135 @@ TEST(Brace, ManySingleChoiceGroupsAreLinear) {
   ASSERT_EQ(got->size(), 1u);
   EXPECT_EQ((*got)[0], std::string(100000, 'a'));
   EXPECT_TRUE(Pattern::compile(s).matches(std::string(100000, 'a')));
+  EXPECT_TRUE(match_once(s, std::string(100000, 'a')));
 }
 
-TEST(Pattern, CompactFormForLargeAlternatives) {
-  // A long name with ten two-way groups keeps only its brace structure.
-  std::string big(1 << 17, 'x');
-  std::string src = big;
-  for (int i = 0; i < 10; ++i) src += "{a,b}";
-  const Pattern p = Pattern::compile(src);
-  EXPECT_TRUE(p.compact());
-  EXPECT_EQ(p.alternative_count(), 1024u);
-  EXPECT_TRUE(p.matches(big + "abababbbba"));
-  EXPECT_FALSE(p.matches(big + "abababbbbc"));
-  const Pattern copy = p;  // copies keep working on their own source
-  EXPECT_TRUE(copy.matches(big + "aaaaaaaaaa"));
+TEST(Engine, StraddlingBracketsAloneAreMatchedPerAlternative) {
+  for (const char* s : {"[{a,b}]", "x[{],a}b]", "[!{a,b}]x", "{[,a}]"}) EXPECT_TRUE(inspect::per_alternative(s)) << s;
+  // A bracket that closes inside its piece, or that nothing after it could
+  // close, keeps the one automaton.
+  for (const char* s : {"[ab]{c,d}", "{[a],b}*", "{a,b}[", "[{a,b}", "*{a,b}[[[x", "x{a,b}["}) {
+    EXPECT_FALSE(inspect::per_alternative(s)) << s;
+  }
 }
 
-// Classes read on the fly are remembered by position (a star re-reads the
-// same tokens on every restart); more classes than the memo holds, and long
-// ones, must still give the compiled answer.
-TEST(Pattern, RememberedClassesAgreeWithCompiled) {
-  std::string many = "*";
-  for (int i = 0; i < 12; ++i) {
-    many += '[';
-    many += static_cast<char>('a' + i);
-    many += "-z]";
+// Memory: the block of a compiled pattern stays within four bytes per
+// source byte (plus a small constant) for every shape, braces included.
+TEST(Engine, BytesKeptPerSourceByte) {
+  const std::string x(200000, 'x');
+  std::string many_classes, ranges, pairs, choices = "{";
+  for (int i = 0; i < 20000; ++i) many_classes += "[ab]";
+  for (int i = 0; i < 20000; ++i) ranges += "[!a-z]";
+  for (int i = 0; i < 20000; ++i) pairs += std::string("[") + std::string(1, static_cast<char>('a' + i % 26)) + "b]?*";
+  for (int i = 0; i < 1024; ++i) {
+    if (i) choices += ',';
+    choices.append(100, 'c');
   }
-  std::string long_class = "*[";
-  long_class.append(5000, 'a');
-  long_class += "]b";
-  const std::pair<std::string, std::string> cases[] = {
-      {many, "xxxxabcdefghijklm"}, {many, "xxxxabcdefghijkl"}, {many, "mmmmmmmmmmmm"},
-      {long_class, std::string(3000, 'x') + "ab"}, {long_class, std::string(3000, 'x') + "xb"},
-      {many + "{a,b}", "qqabcdefghijklmb"}, {long_class + "{c,d}", "xxabd"},
-      // An unterminated bracket read after more classes than the memo holds
-      // must not disturb the remembered ones (the star restarts after it).
-      {"*[ab][cd][ef][gh][ij][kl][mn][op][qr]x[", "bdfhjlnprx[bdfhjlnprx["},
-      {"*[ab][cd][ef][gh][ij][kl][mn][op][qr]x[", "bdfhjlnprx[bdfhjlnpsx["},
-  };
-  for (const auto& [pattern, text] : cases) {
-    const bool want = Pattern::compile(pattern).matches(text);
-    EXPECT_EQ(match_once(pattern, text), want) << pattern.substr(0, 40);
-    EXPECT_EQ(Pattern::compile_compact(pattern).matches(text), want) << pattern.substr(0, 40);
-    if (pattern.find('{') == std::string::npos) {
-      EXPECT_EQ(match_text(pattern, text), want);
-    }
+  choices += "}";
+  std::string long_class = std::string("*[") + std::string(100000, 'b') + "a]x";
+  const std::string families[] = {x,
+                                  x + "{a,b}{a,b}{a,b}{a,b}",
+                                  "*" + x + "*",
+                                  many_classes,
+                                  ranges,
+                                  pairs,
+                                  choices,
+                                  long_class,
+                                  std::string(100000, '[') + "x",
+                                  "{a,b}{a,b}{a,b}{a,b}{a,b}{a,b}{a,b}{a,b}{a,b}{a,b}" + x};
+  for (const auto& f : families) {
+    const Pattern p = Pattern::compile(f);
+    EXPECT_LE(p.bytes_kept(), 4 * f.size() + 512) << f.substr(0, 30) << " (" << f.size() << " bytes)";
   }
-  EXPECT_TRUE(match_once(long_class, std::string(3000, 'x') + "ab"));
-  EXPECT_TRUE(match_once(many, "xxxxabcdefghijklm"));
 }
 
-// --- Cross-check against a reference matcher on every small pattern. -------
+// --- Cross-checks against the reference. -----------------------------------
 
-// Straightforward backtracking over the tokens of one alternative.
-bool reference_alt(const TokList& l, std::size_t t, std::string_view s) {
-  if (t == l.toks.size()) return s.empty();
-  const Tok& k = l.toks[t];
-  if (k.kind == Tok::Kind::Star) {
-    for (std::size_t i = 0; i <= s.size(); ++i) {
-      if (reference_alt(l, t + 1, s.substr(i))) return true;
-    }
-    return false;
-  }
-  if (s.empty()) return false;
-  const auto b = static_cast<std::uint8_t>(s[0]);
-  const bool ok = k.kind == Tok::Kind::Any || (k.kind == Tok::Kind::Lit && k.byte == b) ||
-                  (k.kind == Tok::Kind::Class && l.sets[k.cls].has(b));
-  return ok && reference_alt(l, t + 1, s.substr(1));
-}
-
-TEST(Pattern, AgreesWithReferenceOnAllSmallPatterns) {
-  const std::string alphabet = "ab*?[]!-\\{},";
-  const std::string texts_alpha = "ab-]";
-  std::vector<std::string> texts{""};
-  for (std::size_t len = 1; len <= 3; ++len) {
-    std::vector<std::string> next;
-    for (const auto& t : texts) {
-      if (t.size() + 1 != len) continue;
-      for (char c : texts_alpha) next.push_back(t + c);
-    }
-    texts.insert(texts.end(), next.begin(), next.end());
-  }
-  std::vector<std::string> patterns{""};
-  std::size_t begin = 0;
-  for (int len = 1; len <= 4; ++len) {
-    const std::size_t end = patterns.size();
+// All texts over `alphabet` of at most `max_len` bytes.
+std::vector<std::string> all_texts(std::string_view alphabet, std::size_t max_len) {
+  std::vector<std::string> out{""};
+  for (std::size_t begin = 0, len = 1; len <= max_len; ++len) {
+    const std::size_t end = out.size();
     for (std::size_t i = begin; i < end; ++i) {
-      for (char c : alphabet) patterns.push_back(patterns[i] + c);
+      for (char c : alphabet) out.push_back(out[i] + c);
     }
     begin = end;
   }
+  return out;
+}
+
+// Whether `text` matches `pattern` by the reference, from pre-tokenized alternatives.
+bool reference_match(const std::vector<std::vector<reference::Token>>& alts, std::string_view text) {
+  for (const auto& a : alts) {
+    if (reference::match_alt(a, text)) return true;
+  }
+  return false;
+}
+
+// Every pattern of up to five bytes over a small alphabet holding every
+// metacharacter, against every short text; brace expansion too.
+TEST(Engine, AgreesWithReferenceOnAllSmallPatterns) {
+  const auto patterns = all_texts("ab*?[]!-\\{},", 5);
+  const auto texts = all_texts("ab-]{,[\\", 3);
+  const auto short_texts = all_texts("ab-]{,[", 2);
   for (const auto& pat : patterns) {
+    const auto ref_alts = reference::expand(pat);
+    const auto got_alts = expand_braces_capped(pat);
+    ASSERT_EQ(ref_alts, got_alts) << pat;
+    std::vector<std::vector<reference::Token>> alts;
+    for (const auto& a : *ref_alts) alts.push_back(reference::tokens(a));
     const Pattern p = Pattern::compile(pat);
-    const Pattern compact = Pattern::compile_compact(pat);
-    const auto alts = p.alternatives();
-    for (const auto& text : texts) {
-      bool want = false;
-      for (const auto& a : alts) want = want || reference_alt(a, 0, text);
+    for (const auto& text : pat.size() <= 4 ? texts : short_texts) {
+      const bool want = reference_match(alts, text);
       ASSERT_EQ(p.matches(text), want) << "pattern " << pat << " text " << text;
-      ASSERT_EQ(compact.matches(text), want) << "compact pattern " << pat << " text " << text;
       ASSERT_EQ(match_once(pat, text), want) << "once pattern " << pat << " text " << text;
     }
   }
+}
+
+// Random longer patterns: many positions (several words), groups across word
+// boundaries, long literal runs, classes, and texts made from the pattern's
+// own bytes so that matches are frequent.
+TEST(Engine, AgreesWithReferenceOnRandomLongPatterns) {
+  std::mt19937 rng(12345);
+  const std::vector<std::string> pieces = {"a", "b", "ab", "*", "?", "[ab]", "[!a]", "{a,b}", "{,b*}", "{ab,ba,}",
+                                           "aaaaaaaaaaaaaaaaaaaa", "[", "]", "\\", "\\*", "{", "}", ",", "[a-b]"};
+  for (int round = 0; round < 150; ++round) {
+    std::string pat;
+    const int n = 1 + static_cast<int>(rng() % 40);
+    for (int i = 0; i < n; ++i) pat += pieces[rng() % pieces.size()];
+    const auto ref_alts = reference::expand(pat);
+    std::vector<std::vector<reference::Token>> alts;
+    if (ref_alts) {
+      for (const auto& a : *ref_alts) alts.push_back(reference::tokens(a));
+    } else {
+      alts.push_back(reference::tokens(pat));
+    }
+    const Pattern p = Pattern::compile(pat);
+    for (int k = 0; k < 20; ++k) {
+      std::string text;
+      const int len = static_cast<int>(rng() % 120);
+      for (int i = 0; i < len; ++i) text += "ab[]*"[rng() % (k < 15 ? 2 : 5)];
+      const bool want = reference_match(alts, text);
+      ASSERT_EQ(p.matches(text), want) << "pattern " << pat << " text " << text;
+      ASSERT_EQ(match_once(pat, text), want) << "once pattern " << pat << " text " << text;
+    }
+  }
+}
+
+// The adversarial shapes answer right (their speed is measured in bench/).
+TEST(Engine, AdversarialShapes) {
+  std::string p1 = std::string("*") + std::string(1000, 'a');
+  for (int i = 0; i < 10; ++i) p1 += "{b,c}";
+  EXPECT_FALSE(match_once(p1 + "?", std::string(10000, 'a')));
+  EXPECT_TRUE(match_once(p1, std::string(10000, 'a') + "bcbcbcbcbb"));
+  EXPECT_FALSE(match_once(std::string("*") + std::string(3200, '[') + "x", std::string(3200, '[') + "y"));
+  EXPECT_TRUE(match_once(std::string("*") + std::string(3200, '[') + "x", std::string("q") + std::string(3200, '[') + "x"));
+  std::string nine = "*";
+  for (int i = 0; i < 9; ++i) nine += std::string("[") + std::string(10000, 'b') + "a]";
+  EXPECT_FALSE(match_once(nine + "x", std::string(100000, 'a') + "y"));
+  EXPECT_TRUE(match_once(nine + "x", std::string(100000, 'a') + "x"));
+  EXPECT_TRUE(match_once(nine + "*", std::string(100000, 'a') + "y"));
 }
 
 }  // namespace

@@ -1,90 +1,63 @@
 #include "core/glob/brace.hpp"
 
-#include <cstring>
-
-#include "core/text/text.hpp"
-
 namespace quorvel::core::glob {
 
-using core::text::find_unescaped;
+using text::find_unescaped;
 
-void BraceSplit::digits(std::size_t index, std::size_t* out) const {
-  // `index` in the mixed radix of the group sizes, the last group fastest.
-  for (std::size_t g = groups.size(); g-- > 0;) {
-    out[g] = index % groups[g].size();
-    index /= groups[g].size();
-  }
+std::optional<Group> next_group(std::string_view s, std::size_t from) {
+  const std::size_t open = find_unescaped(s, from, '{');
+  // A `{` that is the last byte, or that no `}` follows, opens no group; and
+  // then no later `{` can either, so the rest is plain text.
+  if (open == std::string_view::npos || open + 1 == s.size()) return std::nullopt;
+  const std::size_t close = find_unescaped(s, open + 1, '}');
+  if (close == std::string_view::npos) return std::nullopt;
+  return Group{open, close};
 }
 
-void BraceSplit::alternative(std::string_view source, std::size_t index, std::string& out) const {
-  out.clear();
-  std::size_t d[16];
-  digits(index, d);
-  for (std::size_t g = 0; g < groups.size(); ++g) {
-    out += fixed[g];
-    out += groups[g][d[g]].in(source);
-  }
-  out += fixed.back();
-}
-
-std::optional<BraceSplit> split_braces(std::string_view s) {
-  BraceSplit split;
-  std::string current;
-  std::size_t fixed_bytes = 0;  // bytes every alternative shares
-  std::vector<std::size_t> group_bytes;  // total choice bytes of each group
+BraceShape brace_shape(std::string_view s) {
+  BraceShape shape;
   std::size_t pos = 0;
-  const std::size_t n = s.size();
-  for (;;) {
-    const std::size_t open = find_unescaped(s, pos, n, '{');
-    if (open == std::string_view::npos || open + 1 == n) break;
-    const std::size_t close = find_unescaped(s, open + 1, n, '}');
-    if (close == std::string_view::npos) break;
-    current.append(s.substr(pos, open - pos));
-    std::vector<Span> choices;
-    std::size_t start = open + 1;
-    for (;;) {
-      const std::size_t comma = find_unescaped(s, start, close, ',');
-      if (comma == std::string_view::npos) {
-        choices.push_back(Span{start, close - start});
-        break;
-      }
-      choices.push_back(Span{start, comma - start});
-      start = comma + 1;
+  while (const auto g = next_group(s, pos)) {
+    pos = g->close + 1;
+    std::size_t k = 0;
+    for_each_choice(s, *g, [&](std::string_view) { ++k; });
+    if (k == 1) continue;  // dissolved into the fixed text
+    // count * k > cap, written so that nothing can overflow; every k >= 2, so
+    // at most kMaxGroups groups get past this test.
+    if (k > kMaxAlternatives / shape.count) {
+      BraceShape literal;
+      literal.literal = true;
+      return literal;
     }
-    if (choices.size() == 1) {
-      current.append(choices.front().in(s));
-    } else {
-      // count * size > cap, written so that nothing can overflow.
-      if (choices.size() > kMaxAlternatives / split.count) return std::nullopt;
-      split.count *= choices.size();
-      fixed_bytes += current.size();
-      split.fixed.push_back(std::move(current));
-      current.clear();
-      std::size_t bytes = 0;
-      for (auto c : choices) bytes += c.len;
-      group_bytes.push_back(bytes);
-      split.groups.push_back(std::move(choices));
-    }
-    pos = close + 1;
+    shape.count *= k;
+    shape.groups[shape.ngroups] = *g;
+    shape.choices[shape.ngroups] = k;
+    ++shape.ngroups;
   }
-  current.append(s.substr(pos));
-  fixed_bytes += current.size();
-  split.fixed.push_back(std::move(current));
-  // Every alternative holds all fixed texts; each choice of group g appears in
-  // count / |g| alternatives.
-  split.total_bytes = fixed_bytes * split.count;
-  for (std::size_t g = 0; g < split.groups.size(); ++g) {
-    split.total_bytes += group_bytes[g] * (split.count / split.groups[g].size());
-  }
-  return split;
+  return shape;
 }
 
 std::optional<std::vector<std::string>> expand_braces_capped(std::string_view source) {
-  auto split = split_braces(source);
-  if (!split) return std::nullopt;
-  std::vector<std::string> out(split->count);
-  for (std::size_t i = 0; i < split->count; ++i) split->alternative(source, i, out[i]);
-  return out;
+  const BraceShape shape = brace_shape(source);
+  if (shape.literal) return std::nullopt;
+  // Alternatives grow group by group: the first group varies slowest.
+  std::vector<std::string> alts{std::string()};
+  const auto append_fixed = [&](std::size_t index) {
+    std::string fixed;
+    for_each_fixed_span(source, shape, index, [&](std::string_view span) { fixed += span; });
+    for (auto& a : alts) a += fixed;
+  };
+  for (std::size_t g = 0; g < shape.ngroups; ++g) {
+    append_fixed(g);
+    std::vector<std::string> next;
+    next.reserve(alts.size() * shape.choices[g]);
+    for (const auto& a : alts) {
+      for_each_choice(source, shape.groups[g], [&](std::string_view c) { next.push_back(a + std::string(c)); });
+    }
+    alts = std::move(next);
+  }
+  append_fixed(shape.ngroups);
+  return alts;
 }
 
 }  // namespace quorvel::core::glob

@@ -1,0 +1,111 @@
+// Compiling a braced pattern into one position automaton, without
+// multiplying the alternatives out.
+//
+// The source is cut by the brace scanner into pieces: fixed text F0, the
+// choices of group 0, F1, ..., the choices of the last group, Fk. Each piece
+// is tokenized on its own, and its tokens become consecutive positions (bits)
+// followed by one end position that accepts no byte, so that a shift never
+// leaks from one piece into the next. Consecutive stars of a piece are one
+// position (`**` means `*`). Bit p set means "ready to match the token at p".
+// Joins, one per group, link the end of F_g to the start of every choice and
+// the end of every choice to the start of F_{g+1}; there are at most ten
+// groups (the cap is 1024 = 2^10 alternatives), and each join is a few word
+// operations over its group's own words.
+//
+// Size: the positions number at most (source bytes + pieces), and the
+// compiled form keeps per position one byte (the literal byte) and four mask
+// bits, two more bits inside groups, and for a class position a four-byte
+// offset and its members as at most eight ranges (two bytes each) or, for
+// classes of more ranges (and so at least ten source bytes), a 32-byte map.
+//
+// A bracket class that may straddle a brace boundary (`[{a,b}]`) cannot be
+// tokenized piece by piece; such a pattern is marked per-alternative and is
+// matched alternative by alternative (still bit-parallel, at most 1024).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "core/glob/brace.hpp"
+
+namespace quorvel::core::glob {
+
+// A class position keeps its members as at most this many ranges...
+inline constexpr unsigned kMaxRanges = 8;
+// ...or, marked by this count byte, as a 256-bit map.
+inline constexpr std::uint8_t kClassMap = 0xFF;
+// No position: an absent bit index.
+inline constexpr std::uint32_t kNoBit = 0xFFFFFFFFu;
+
+// The join of one group: where it starts and ends, and its word masks.
+struct GroupJoin {
+  std::uint32_t fend;   // end position of the fixed text before the group
+  std::uint32_t lo;     // first word of the group's choices
+  std::uint32_t nw;     // number of words of the group's choices
+  std::uint32_t exit0;  // start of the fixed text after the group...
+  std::uint32_t exit1;  // ...and the position after its leading star (or exit0)
+  std::uint32_t mask;   // entry masks at gmask[mask], choice-end masks at gmask[mask + nw]
+};
+
+// The fixed-size head of a compiled program.
+struct ProgramHeader {
+  std::uint32_t nbits;        // positions, piece ends included
+  std::uint32_t words;        // 64-bit words of one position set
+  std::uint32_t nclass;       // class positions
+  std::uint32_t ngroups;      // joins
+  std::uint32_t pool_bytes;   // bytes of class records
+  std::uint32_t group_words;  // words of entry masks (as many of choice-end masks)
+  std::uint32_t group_nw[kMaxGroups];  // words of each group's masks
+  std::uint32_t final_bit;    // end of the last piece: the whole text matched
+  std::uint32_t start_bit;    // first position after the literal head
+  std::uint32_t head_len;     // literal bytes every match starts with
+  std::uint32_t tail_len;     // literal bytes every match ends with
+  std::uint32_t tail_bit;     // first position of that tail (or final_bit)
+  std::uint32_t early_bit;    // a trailing star: once live, the rest matches (or kNoBit)
+  bool literal;               // one piece of literals: matching is comparing
+  bool middle_star;           // only one star between head and tail: they decide
+  bool per_alternative;       // a bracket may straddle a brace: no automaton
+};
+
+// A read-only view of a compiled program laid out in one block.
+class Program {
+ public:
+  // Views the program that starts at `base` (8-byte aligned).
+  explicit Program(const void* base);
+
+  const ProgramHeader& h;          // counts and flags
+  const GroupJoin* joins;          // one per group
+  const std::uint64_t* all;        // positions that accept every byte (Any, Star)
+  const std::uint64_t* lit;        // literal positions
+  const std::uint64_t* cls;        // class positions
+  const std::uint64_t* star;       // star positions (they loop on themselves)
+  const std::uint64_t* gmask;      // group entry and choice-end masks
+  const std::uint32_t* cls_base;   // class positions before each word
+  const std::uint32_t* cls_off;    // pool offset of each class position's record
+  const std::uint8_t* bytes;       // literal byte of every position (words * 64)
+  const std::uint8_t* pool;        // class records
+};
+
+// The pieces of a source: its brace shape and its fixed texts laid flat.
+struct Pieces {
+  BraceShape shape;                        // the groups
+  std::string_view fixed[kMaxGroups + 1];  // F0 .. Fk (views into source or `flat`)
+  std::string flat;                        // fixed texts that had to be joined
+};
+
+// Cuts `source` into pieces; `flat` is only filled when a fixed text spans a
+// dissolved single-choice group. `scratch` (of at least source.size() bytes,
+// or null) is used instead of `flat` when given.
+void cut_pieces(std::string_view source, Pieces& out, char* scratch);
+
+// The bytes a compiled program of `pieces` needs (pass one: tokenizes once,
+// counts, and finds straddling brackets), and its header.
+std::size_t plan_program(std::string_view source, const Pieces& pieces, ProgramHeader& header);
+
+// Writes the program planned for `pieces` into `out` (plan_program's size,
+// 8-byte aligned, zeroed by this call).
+void build_program(std::string_view source, const Pieces& pieces, const ProgramHeader& header, void* out);
+
+}  // namespace quorvel::core::glob

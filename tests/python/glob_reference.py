@@ -1,0 +1,132 @@
+"""A deliberately simple glob matcher for the property tests.
+
+Brace alternatives are multiplied out (nothing past 1024), each alternative is
+tokenized as the dialect reads it, and matched with the textbook
+single-restart loop. Pattern and text are handled as UTF-8 bytes.
+"""
+
+CAP = 1024
+
+
+def _find(s, start, end, ch):
+    """The first `ch` in s[start:end] that no backslash escapes, or -1."""
+    i = start
+    while i < end:
+        if s[i] == ord("\\"):
+            i += 2
+            continue
+        if s[i] == ord(ch):
+            return i
+        i += 1
+    return -1
+
+
+def expand(s):
+    """The alternatives of bytes `s`, or None past the cap."""
+    open_ = _find(s, 0, len(s), "{")
+    if open_ < 0 or open_ + 1 == len(s):
+        return [s]
+    close = _find(s, open_ + 1, len(s), "}")
+    if close < 0:
+        return [s]
+    rest = expand(s[close + 1:])
+    if rest is None:
+        return None
+    choices, start = [], open_ + 1
+    while True:
+        comma = _find(s, start, close, ",")
+        if comma < 0:
+            break
+        choices.append(s[start:comma])
+        start = comma + 1
+    choices.append(s[start:close])
+    if len(choices) * len(rest) > CAP:
+        return None
+    return [s[:open_] + c + r for c in choices for r in rest]
+
+
+def tokens(a):
+    """Tokens of one alternative: ("*",), ("?",) or ("set", frozenset of bytes)."""
+    out, i, n = [], 0, len(a)
+    while i < n:
+        c = a[i]
+        if c == ord("*"):
+            out.append(("*",))
+            i += 1
+        elif c == ord("?"):
+            out.append(("?",))
+            i += 1
+        elif c == ord("\\"):
+            out.append(("set", frozenset([a[i + 1] if i + 1 < n else c])))
+            i += 2
+        elif c == ord("["):
+            j, neg = i + 1, False
+            if j < n and a[j] == ord("!"):
+                neg, j = True, j + 1
+            elements, closed, first = [], False, True
+            while j < n:
+                e = a[j]
+                if e == ord("]") and not first:
+                    closed, j = True, j + 1
+                    break
+                first = False
+                if e == ord("-"):
+                    elements.append(("-", e))
+                    j += 1
+                elif e == ord("\\") and j + 1 < n:
+                    elements.append(("l", a[j + 1]))
+                    j += 2
+                else:
+                    elements.append(("l", e))
+                    j += 1
+            if not closed:
+                out.append(("set", frozenset([c])))
+                i += 1
+                continue
+            members, k = set(), 0
+            while k < len(elements):
+                if (k + 2 < len(elements) and elements[k][0] == "l" and elements[k + 1][0] == "-"
+                        and elements[k + 2][0] == "l"):
+                    members.update(range(elements[k][1], elements[k + 2][1] + 1))
+                    k += 3
+                else:
+                    members.add(elements[k][1])
+                    k += 1
+            if neg:
+                members = set(range(256)) - members
+            out.append(("set", frozenset(members)))
+            i = j
+        else:
+            out.append(("set", frozenset([c])))
+            i += 1
+    return out
+
+
+def match_alt(t, s):
+    """The single-restart loop: only the latest star is resumed."""
+    ti = si = 0
+    restart = None
+    while si < len(s):
+        if ti < len(t) and t[ti][0] == "*":
+            restart = (ti, si)
+            ti += 1
+        elif ti < len(t) and (t[ti][0] == "?" or s[si] in t[ti][1]):
+            ti += 1
+            si += 1
+        elif restart is None:
+            return False
+        else:
+            restart = (restart[0], restart[1] + 1)
+            si, ti = restart[1], restart[0] + 1
+    while ti < len(t) and t[ti][0] == "*":
+        ti += 1
+    return ti == len(t)
+
+
+def glob_match(pattern, text):
+    """Whether str `text` matches str `pattern`."""
+    p, s = pattern.encode(), text.encode()
+    alts = expand(p)
+    if alts is None:
+        alts = [p]
+    return any(match_alt(tokens(a), s) for a in alts)
