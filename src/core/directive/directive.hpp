@@ -3,7 +3,6 @@
 #pragma once
 
 #include <concepts>
-#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -31,29 +30,6 @@ struct TextAction {
   std::string_view text() const { return token; }
 };
 
-// An optional value kept on the heap: an absent PATH costs one pointer.
-// Copies are deep, as for std::optional.
-template <class T>
-class Box {
- public:
-  Box() = default;
-  Box(std::nullopt_t) {}
-  Box(T value) : p_(std::make_unique<T>(std::move(value))) {}
-  Box(const Box& o) : p_(o.p_ ? std::make_unique<T>(*o.p_) : nullptr) {}
-  Box(Box&&) noexcept = default;
-  Box& operator=(const Box& o) {
-    if (this != &o) p_ = o.p_ ? std::make_unique<T>(*o.p_) : nullptr;
-    return *this;
-  }
-  Box& operator=(Box&&) noexcept = default;
-  explicit operator bool() const { return p_ != nullptr; }
-  const T& operator*() const { return *p_; }
-  const T* operator->() const { return p_.get(); }
-
- private:
-  std::unique_ptr<T> p_;
-};
-
 // What a directive is matched against. The views belong to the caller.
 struct Target {
   std::span<const std::string_view> names;
@@ -65,7 +41,7 @@ struct Target {
 struct Selector {
   std::optional<std::string> kind;  // escapes resolved; absent = any kind
   Pattern name;
-  Box<Pattern> path;                // absent without `@`
+  std::optional<Pattern> path;      // absent without `@`; a Pattern is one pointer
   std::optional<std::string> note;  // verbatim; absent without `=`
 
   // KIND, then NAME, then PATH; the first failing test decides.

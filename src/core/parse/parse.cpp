@@ -39,10 +39,23 @@ std::string unescape(std::string_view s) {
 
 Result<directive::Selector, ParseError> parse_parts(std::string_view spec, std::string_view& action) {
   using K = ParseError::Kind;
-  const std::size_t colon = find_unescaped(spec, 0, ':');
+  // One scan finds the action's `:` and notes an `=` before it; an `=` after
+  // the `:` is the note's, found again below from the `:` on, where the same
+  // bytes are escaped.
+  std::size_t colon = std::string_view::npos;
+  bool eq_before = false;
+  for (std::size_t i = 0; i < spec.size(); ++i) {
+    if (spec[i] == '\\') {
+      ++i;
+    } else if (spec[i] == ':') {
+      colon = i;
+      break;
+    } else if (spec[i] == '=') {
+      eq_before = true;
+    }
+  }
   if (colon == std::string_view::npos) return ParseError{K::MissingColon, {}};
-  const std::size_t eq = find_unescaped(spec, 0, '=');
-  if (eq != std::string_view::npos && eq < colon) return ParseError{K::EqualsBeforeColon, {}};
+  if (eq_before) return ParseError{K::EqualsBeforeColon, {}};
   action = trim(spec.substr(0, colon));
   if (action.empty()) return ParseError{K::EmptyAction, {}};
 

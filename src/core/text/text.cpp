@@ -136,6 +136,13 @@ char32_t decode_at(std::string_view s, std::size_t i, std::size_t& len) {
 std::string_view trim_start(std::string_view s) {
   std::size_t i = 0;
   while (i < s.size()) {
+    const auto b = static_cast<unsigned char>(s[i]);
+    // An ASCII byte is a whole character: no decoding needed.
+    if (b < 0x80) {
+      if (!is_white_space(b)) break;
+      ++i;
+      continue;
+    }
     std::size_t len;
     if (!is_white_space(decode_at(s, i, len))) break;
     i += len;
@@ -146,6 +153,12 @@ std::string_view trim_start(std::string_view s) {
 std::string_view trim_end(std::string_view s) {
   std::size_t end = s.size();
   while (end > 0) {
+    const auto b = static_cast<unsigned char>(s[end - 1]);
+    if (b < 0x80) {
+      if (!is_white_space(b)) break;
+      --end;
+      continue;
+    }
     // Step back to the lead byte of the last character.
     std::size_t start = end - 1;
     while (start > 0 && (static_cast<unsigned char>(s[start]) & 0xC0) == 0x80) --start;
