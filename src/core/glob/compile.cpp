@@ -244,6 +244,12 @@ Program::Program(const void* base)
 }
 
 void cut_pieces(std::string_view source, Pieces& out, char* scratch) {
+  // Without a `{` there is no group: the whole source is the one fixed text,
+  // and the brace scanner is not run at all (most patterns people write).
+  if (source.empty() || std::memchr(source.data(), '{', source.size()) == nullptr) {
+    out.fixed[0] = source;
+    return;
+  }
   out.shape = brace_shape(source);
   const std::size_t k = out.shape.literal ? 0 : out.shape.ngroups;
   char* buf = scratch;  // joined fixed texts; never longer than the source

@@ -95,8 +95,8 @@ struct Pieces {
   std::string flat;                        // fixed texts that had to be joined
 };
 
-// Cuts `source` into pieces; `flat` is only filled when a fixed text spans a
-// dissolved single-choice group. `scratch` (of at least source.size() bytes,
+// Cuts `source` into a fresh `out`; `flat` is only filled when a fixed text
+// spans a dissolved single-choice group. `scratch` (of at least source.size() bytes,
 // or null) is used instead of `flat` when given.
 void cut_pieces(std::string_view source, Pieces& out, char* scratch);
 
