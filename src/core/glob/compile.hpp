@@ -25,6 +25,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -100,12 +101,47 @@ struct Pieces {
 // or null) is used instead of `flat` when given.
 void cut_pieces(std::string_view source, Pieces& out, char* scratch);
 
-// The bytes a compiled program of `pieces` needs (pass one: tokenizes once,
-// counts, and finds straddling brackets), and its header.
-std::size_t plan_program(std::string_view source, const Pieces& pieces, ProgramHeader& header);
+// A source read once: the complete header and joins of its program, and its
+// arrays (masks, literal bytes, class records) before they are laid out.
+struct Scan {
+  ProgramHeader h;                          // counts and fast-path facts
+  GroupJoin joins[kMaxGroups];              // one per group
+  std::uint64_t *all, *lit, *cls, *star;    // the masks of Program, unaligned to the block
+  std::uint8_t* bytes;                      // the literal byte of every position (0 for others)
+  std::uint8_t* pool;                       // class records, in position order
+  std::uint32_t* cls_off;                   // pool offset of each class record
+};
 
-// Writes the program planned for `pieces` into `out` (plan_program's size,
-// 8-byte aligned, zeroed by this call).
-void build_program(std::string_view source, const Pieces& pieces, const ProgramHeader& header, void* out);
+// The memory a Scan of a source of a given size fills: on the stack when the
+// source is short, else one heap block. Sized from upper bounds that hold for
+// any source of n bytes: at most n + 1 positions (every piece has its end, and
+// the braces and commas that cut the pieces are no positions), at most n / 3
+// classes (`[x]` is the shortest), and class records of at most 3 bytes per
+// source byte of their class (a record of r ranges is 1 + 2r bytes from at
+// least r + 2 bytes; a 33-byte map takes at least nine runs, eleven bytes).
+class ScanScratch {
+ public:
+  // Scratch for a source of `source_size` bytes, masks zeroed.
+  explicit ScanScratch(std::size_t source_size);
+  // Pointers into this scratch, filled by scan_program.
+  Scan scan;
+
+ private:
+  static constexpr std::size_t kStack = 4096;  // bytes kept on the stack
+  alignas(8) unsigned char stack_[kStack];     // short sources (left unset but for the masks)
+  std::unique_ptr<std::uint64_t[]> heap_;      // long sources
+};
+
+// Reads every piece of `source` once into `scratch`: positions, class records,
+// the joins, the header and its fast-path facts, and whether a bracket may
+// straddle a brace boundary (then the header says per_alternative and
+// nothing else). Gives scratch.scan.
+const Scan& scan_program(std::string_view source, const Pieces& pieces, ScanScratch& scratch);
+
+// The bytes of the program of `scan` (8-byte aligned).
+std::size_t program_size(const Scan& scan);
+
+// Lays the program of `scan` out at `out` (program_size bytes, 8-byte aligned).
+void emit_program(const Scan& scan, void* out);
 
 }  // namespace quorvel::core::glob

@@ -306,10 +306,10 @@ bool match_per_alternative(std::string_view source, const Pieces& pieces, std::s
       next_alternative(shape, digit);
       continue;
     }
-    ProgramHeader h;
-    const std::size_t size = plan_program(alt, one, h);
-    program.resize(size / 8);
-    build_program(alt, one, h, program.data());
+    ScanScratch scratch(alt.size());
+    const Scan& scan = scan_program(alt, one, scratch);
+    program.resize(program_size(scan) / 8);
+    emit_program(scan, program.data());
     if (run_program(Program(program.data()), text)) return true;
     next_alternative(shape, digit);
   }

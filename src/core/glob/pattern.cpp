@@ -60,19 +60,17 @@ Pattern::~Pattern() {
 
 Pattern Pattern::compile(std::string_view source) {
   Pieces pieces;
-  char scratch[kStackScratch];
-  cut_pieces(source, pieces, source.size() <= sizeof scratch ? scratch : nullptr);
-  ProgramHeader header;
-  const std::size_t program_size = plan_program(source, pieces, header);
+  char flat[kStackScratch];
+  cut_pieces(source, pieces, source.size() <= sizeof flat ? flat : nullptr);
+  ScanScratch scratch(source.size());
+  const Scan& scan = scan_program(source, pieces, scratch);
   const std::size_t program_off = (sizeof(Block) + source.size() + 7) & ~std::size_t{7};
-  const std::size_t total = program_off + program_size;
+  const std::size_t total = program_off + program_size(scan);
   void* mem = ::operator new(total);
   Pattern p;
   p.block_ = new (mem) Block{{1}, static_cast<std::uint32_t>(source.size()), program_off, total};
   if (!source.empty()) std::memcpy(static_cast<unsigned char*>(mem) + sizeof(Block), source.data(), source.size());
-  // Fixed texts that view the caller's source keep pointing there while the
-  // program is built; only the block is kept.
-  build_program(source, pieces, header, static_cast<unsigned char*>(mem) + program_off);
+  emit_program(scan, static_cast<unsigned char*>(mem) + program_off);
   return p;
 }
 
@@ -98,11 +96,12 @@ bool match_once(std::string_view pattern, std::string_view text) {
     if (shape.count <= kFewAlternatives) return match_few_alternatives(pattern, shape, text);
   }
   Pieces pieces;
-  char scratch[kStackScratch];
-  cut_pieces(pattern, pieces, pattern.size() <= sizeof scratch ? scratch : nullptr);
-  ProgramHeader header;
-  const std::size_t size = plan_program(pattern, pieces, header);
-  if (header.per_alternative) return match_per_alternative(pattern, pieces, text);
+  char flat[kStackScratch];
+  cut_pieces(pattern, pieces, pattern.size() <= sizeof flat ? flat : nullptr);
+  ScanScratch scratch(pattern.size());
+  const Scan& scan = scan_program(pattern, pieces, scratch);
+  if (scan.h.per_alternative) return match_per_alternative(pattern, pieces, text);
+  const std::size_t size = program_size(scan);
   alignas(8) unsigned char stack[kStackProgram];
   std::unique_ptr<std::uint64_t[]> heap;
   void* mem = stack;
@@ -110,7 +109,7 @@ bool match_once(std::string_view pattern, std::string_view text) {
     heap.reset(new std::uint64_t[size / 8]);
     mem = heap.get();
   }
-  build_program(pattern, pieces, header, mem);
+  emit_program(scan, mem);
   return run_program(Program(mem), text);
 }
 
