@@ -21,7 +21,10 @@ BraceShape brace_shape(std::string_view s) {
     pos = g->close + 1;
     std::size_t k = 0;
     for_each_choice(s, *g, [&](std::string_view) { ++k; });
-    if (k == 1) continue;  // dissolved into the fixed text
+    if (k == 1) {
+      shape.dissolved = true;  // into the fixed text
+      continue;
+    }
     // count * k > cap, written so that nothing can overflow; every k >= 2, so
     // at most kMaxGroups groups get past this test.
     if (k > kMaxAlternatives / shape.count) {

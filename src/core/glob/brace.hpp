@@ -57,6 +57,7 @@ struct BraceShape {
   Group groups[kMaxGroups]{};   // those groups, left to right
   std::size_t choices[kMaxGroups]{};  // the number of choices of each
   std::size_t count = 1;        // the number of alternatives
+  bool dissolved = false;       // some single-choice group was dissolved
 };
 
 // Scans `s` once for its groups and the number of its alternatives.
@@ -74,6 +75,10 @@ void for_each_fixed_span(std::string_view s, const BraceShape& shape, std::size_
   }
   std::size_t pos = index == 0 ? 0 : shape.groups[index - 1].close + 1;
   const std::size_t end = index < shape.ngroups ? shape.groups[index].open : s.size();
+  if (!shape.dissolved) {
+    out(s.substr(pos, end - pos));  // no group lies between: one span
+    return;
+  }
   // Single-choice groups between `pos` and `end`: their body stands for them.
   for (;;) {
     const auto g = next_group(s, pos);

@@ -61,11 +61,12 @@ std::size_t write_record(const ByteSet& set, std::uint8_t* rec) {
 }
 
 // The tokens of one piece as positions: stars run together, a class of all
-// bytes is Any and a class of one byte is a Lit. `f(kind, byte, set, unterminated)`.
-template <class F>
-void piece_tokens(std::string_view text, F&& f) {
+// bytes is Any and a class of one byte is a Lit. `f(kind, byte, set, unterminated)`,
+// and `run(bytes)` for a run of plain literals.
+template <class F, class Run>
+void piece_tokens(std::string_view text, F&& f, Run&& run) {
   bool after_star = false;
-  tokenize(text, [&](TokKind kind, std::uint8_t byte, const ByteSet& set, bool unterminated) {
+  tokenize_runs(text, [&](TokKind kind, std::uint8_t byte, const ByteSet& set, bool unterminated) {
     if (kind == TokKind::Star) {
       if (after_star) return;
       after_star = true;
@@ -85,6 +86,9 @@ void piece_tokens(std::string_view text, F&& f) {
       }
     }
     f(kind, byte, set, unterminated);
+  }, [&](std::string_view plain) {
+    after_star = false;
+    run(plain);
   });
 }
 
@@ -105,11 +109,22 @@ void walk(std::string_view s, const Pieces& p, Sink& sink) {
 // Sets bit `b` of the word array `w`.
 inline void set_bit(std::uint64_t* w, std::size_t b) { w[b / 64] |= std::uint64_t{1} << (b % 64); }
 
+// Sets bits [from, from + n) of the word array `w`, a word at a time.
+inline void set_bits(std::uint64_t* w, std::size_t from, std::size_t n) {
+  while (n != 0) {
+    const std::size_t at = from % 64, k = n < 64 - at ? n : 64 - at;
+    w[from / 64] |= (k == 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << k) - 1) << at;
+    from += k;
+    n -= k;
+  }
+}
+
 // The one pass: tokenizes every piece once, writing its positions, class
 // records and joins into the scan, and counts what the layout needs.
 struct Scanner {
   Scan& s;                  // the scan being filled
-  std::size_t last_close;   // the last `]` of the source
+  std::string_view source;  // the source whose pieces are read
+  std::size_t last_close = kNoBit;  // the last `]` of the source, found when first needed
   std::size_t bit = 0, nclass = 0, pool = 0, group_words = 0;        // fill positions and counts
   std::size_t lead_lits = 0, trail_lits = 0, tokens = 0, stars = 0;  // for the fast paths
   std::size_t group_lo = kNoBit;        // first position of the current group's choices
@@ -150,8 +165,25 @@ struct Scanner {
           break;
       }
       // A `[` left open here could close in a later piece of some alternative.
-      if (unterminated && !last && last_close != std::string_view::npos && last_close > src_end) straddle = true;
+      if (unterminated && !last) {
+        if (last_close == kNoBit) last_close = source.rfind(']');
+        if (last_close != std::string_view::npos && last_close > src_end) straddle = true;
+      }
       ++bit;
+    }, [&](std::string_view plain) {
+      // A run of plain literals: the same counts as one Lit at a time.
+      const std::size_t n = plain.size();
+      lead_lits += leading ? n : 0;
+      trailing += n;
+      last_star = kNoBit;
+      tokens += n;
+      std::memcpy(s.bytes + bit, plain.data(), n);
+      if (bit % 64 + n <= 64) {
+        s.lit[bit / 64] |= (n == 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << n) - 1) << (bit % 64);
+      } else {
+        set_bits(s.lit, bit, n);
+      }
+      bit += n;
     });
     const std::size_t end = bit++;  // the piece's end: accepts no byte
     s.bytes[end] = 0;
@@ -210,14 +242,14 @@ Program::Program(const void* base)
   pool = b + l.pool;
 }
 
-void cut_pieces(std::string_view source, Pieces& out, char* scratch) {
+void cut_pieces(std::string_view source, Pieces& out, char* scratch, const BraceShape* shape) {
   // Without a `{` there is no group: the whole source is the one fixed text,
   // and the brace scanner is not run at all (most patterns people write).
-  if (source.empty() || std::memchr(source.data(), '{', source.size()) == nullptr) {
+  if (shape == nullptr && (source.empty() || std::memchr(source.data(), '{', source.size()) == nullptr)) {
     out.fixed[0] = source;
     return;
   }
-  out.shape = brace_shape(source);
+  out.shape = shape ? *shape : brace_shape(source);
   const std::size_t k = out.shape.literal ? 0 : out.shape.ngroups;
   char* buf = scratch;  // joined fixed texts; never longer than the source
   std::size_t used = 0;
@@ -273,7 +305,7 @@ const Scan& scan_program(std::string_view source, const Pieces& pieces, ScanScra
   Scan& s = scratch.scan;
   s.h = ProgramHeader{};
   s.h.early_bit = kNoBit;
-  Scanner sc{s, source.rfind(']')};
+  Scanner sc{s, source};
   walk(source, pieces, sc);
   ProgramHeader& h = s.h;
   if (sc.straddle) {
@@ -309,10 +341,14 @@ void emit_program(const Scan& s, void* out) {
   if (h.per_alternative) return;
   std::memcpy(b + l.joins, s.joins, h.ngroups * sizeof(GroupJoin));
   const std::size_t w8 = std::size_t{h.words} * 8;
-  std::memcpy(b + l.all, s.all, w8);
-  std::memcpy(b + l.lit, s.lit, w8);
-  std::memcpy(b + l.cls, s.cls, w8);
-  std::memcpy(b + l.star, s.star, w8);
+  if (s.lit == s.all + h.words) {
+    std::memcpy(b + l.all, s.all, 4 * w8);  // the scratch masks are laid out as the block's
+  } else {
+    std::memcpy(b + l.all, s.all, w8);
+    std::memcpy(b + l.lit, s.lit, w8);
+    std::memcpy(b + l.cls, s.cls, w8);
+    std::memcpy(b + l.star, s.star, w8);
+  }
   // Group masks: the choices of group g fill the positions between the end of
   // the fixed text before it and the start of the one after. A choice starts
   // right after an end position (the positions that accept no byte), and a

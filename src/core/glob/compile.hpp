@@ -98,8 +98,9 @@ struct Pieces {
 
 // Cuts `source` into a fresh `out`; `flat` is only filled when a fixed text
 // spans a dissolved single-choice group. `scratch` (of at least source.size() bytes,
-// or null) is used instead of `flat` when given.
-void cut_pieces(std::string_view source, Pieces& out, char* scratch);
+// or null) is used instead of `flat` when given; `shape`, when given, is the
+// source's brace shape, already scanned.
+void cut_pieces(std::string_view source, Pieces& out, char* scratch, const BraceShape* shape = nullptr);
 
 // A source read once: the complete header and joins of its program, and its
 // arrays (masks, literal bytes, class records) before they are laid out.

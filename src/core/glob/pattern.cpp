@@ -89,15 +89,17 @@ SourceText Pattern::source() const { return block_ ? block_->source() : std::str
 std::size_t Pattern::bytes_kept() const { return block_ ? block_->total : 0; }
 
 bool match_once(std::string_view pattern, std::string_view text) {
+  Pieces pieces;
+  char flat[kStackScratch];
   if (pattern.size() <= kShortPattern) {
     if (std::memchr(pattern.data(), '{', pattern.size()) == nullptr) return match_short(pattern, text);
     const BraceShape shape = brace_shape(pattern);
     if (shape.literal) return match_short(pattern, text);
     if (shape.count <= kFewAlternatives) return match_few_alternatives(pattern, shape, text);
+    cut_pieces(pattern, pieces, flat, &shape);  // scanned once
+  } else {
+    cut_pieces(pattern, pieces, pattern.size() <= sizeof flat ? flat : nullptr);
   }
-  Pieces pieces;
-  char flat[kStackScratch];
-  cut_pieces(pattern, pieces, pattern.size() <= sizeof flat ? flat : nullptr);
   ScanScratch scratch(pattern.size());
   const Scan& scan = scan_program(pattern, pieces, scratch);
   if (scan.h.per_alternative) return match_per_alternative(pattern, pieces, text);
