@@ -205,10 +205,13 @@ TEST(Engine, BytesKeptPerSourceByte) {
                                   choices,
                                   long_class,
                                   std::string(100000, '[') + "x",
-                                  "{a,b}{a,b}{a,b}{a,b}{a,b}{a,b}{a,b}{a,b}{a,b}{a,b}" + x};
+                                  "{a,b}{a,b}{a,b}{a,b}{a,b}{a,b}{a,b}{a,b}{a,b}{a,b}" + x,
+                                  // short, ten groups straddling a word boundary: the fixed part at its largest
+                                  "*aaaaaaaAaaaaaaa{b,c}{b,c}{b,c}{b,c}{b,c}{b,c}{b,c}{b,c}{b,c}{b,c}?"};
   for (const auto& f : families) {
     const Pattern p = Pattern::compile(f);
-    EXPECT_LE(p.bytes_kept(), 4 * f.size() + 512) << f.substr(0, 30) << " (" << f.size() << " bytes)";
+    // The fixed part: headers, ten joins, positions rounded up to whole words.
+    EXPECT_LE(p.bytes_kept(), 4 * f.size() + 1024) << f.substr(0, 30) << " (" << f.size() << " bytes)";
   }
 }
 
