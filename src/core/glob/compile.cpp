@@ -60,38 +60,6 @@ std::size_t write_record(const ByteSet& set, std::uint8_t* rec) {
   return 1 + 2 * std::size_t{r};
 }
 
-// The tokens of one piece as positions: stars run together, a class of all
-// bytes is Any and a class of one byte is a Lit. `f(kind, byte, set, unterminated)`,
-// and `run(bytes)` for a run of plain literals.
-template <class F, class Run>
-void piece_tokens(std::string_view text, F&& f, Run&& run) {
-  bool after_star = false;
-  tokenize_runs(text, [&](TokKind kind, std::uint8_t byte, const ByteSet& set, bool unterminated) {
-    if (kind == TokKind::Star) {
-      if (after_star) return;
-      after_star = true;
-      f(kind, byte, set, false);
-      return;
-    }
-    after_star = false;
-    if (kind == TokKind::Class) {
-      const unsigned size = set.size();
-      if (size == 256) {
-        kind = TokKind::Any;
-      } else if (size == 1) {
-        kind = TokKind::Lit;
-        for (unsigned w = 0; w < 4; ++w) {
-          if (set.bits[w]) byte = static_cast<std::uint8_t>(64 * w + __builtin_ctzll(set.bits[w]));
-        }
-      }
-    }
-    f(kind, byte, set, unterminated);
-  }, [&](std::string_view plain) {
-    after_star = false;
-    run(plain);
-  });
-}
-
 // Walks the pieces in position order: sink.piece(text, group, is_choice, last, src_end),
 // with sink.group_end(g) after the choices of group g.
 template <class Sink>
@@ -120,7 +88,9 @@ inline void set_bits(std::uint64_t* w, std::size_t from, std::size_t n) {
 }
 
 // The one pass: tokenizes every piece once, writing its positions, class
-// records and joins into the scan, and counts what the layout needs.
+// records and joins into the scan, and counts what the layout needs. The
+// tokenizer calls back into members (its callbacks capture only `this`), so
+// that no closure of many references is built per piece.
 struct Scanner {
   Scan& s;                  // the scan being filled
   std::string_view source;  // the source whose pieces are read
@@ -130,61 +100,95 @@ struct Scanner {
   std::size_t group_lo = kNoBit;        // first position of the current group's choices
   bool only_lits = true;                // every token a Lit
   bool straddle = false;                // a bracket may close across a brace boundary
+  // Of the current piece:
+  std::size_t trailing = 0;             // literals since its last other token
+  std::size_t src_end = 0;              // the source offset where it ends
+  std::uint32_t last_star = kNoBit;     // its star position if that is its last token
+  bool leading = false;                 // only literals so far, in the first fixed text
+  bool after_star = false;              // its last token was a star
+  bool last = false;                    // it is the last fixed text
 
+  // One token as a position: stars run together (`**` is `*`), a class of
+  // all bytes is Any and a class of one byte is a Lit.
+  void token(TokKind kind, std::uint8_t byte, const ByteSet& set, bool unterminated) {
+    if (kind == TokKind::Star) {
+      if (after_star) return;
+      after_star = true;
+    } else {
+      after_star = false;
+    }
+    if (kind == TokKind::Class) {
+      const unsigned size = set.size();
+      if (size == 256) {
+        kind = TokKind::Any;
+      } else if (size == 1) {
+        kind = TokKind::Lit;
+        for (unsigned w = 0; w < 4; ++w) {
+          if (set.bits[w]) byte = static_cast<std::uint8_t>(64 * w + __builtin_ctzll(set.bits[w]));
+        }
+      }
+    }
+    leading = leading && kind == TokKind::Lit;
+    lead_lits += leading;
+    trailing = kind == TokKind::Lit ? trailing + 1 : 0;
+    last_star = kind == TokKind::Star ? static_cast<std::uint32_t>(bit) : kNoBit;
+    only_lits = only_lits && kind == TokKind::Lit;
+    ++tokens;
+    s.bytes[bit] = kind == TokKind::Lit ? byte : 0;
+    switch (kind) {
+      case TokKind::Star:
+        ++stars;
+        set_bit(s.star, bit);
+        set_bit(s.all, bit);
+        break;
+      case TokKind::Any:
+        set_bit(s.all, bit);
+        break;
+      case TokKind::Lit:
+        set_bit(s.lit, bit);
+        break;
+      case TokKind::Class:
+        set_bit(s.cls, bit);
+        s.cls_off[nclass++] = static_cast<std::uint32_t>(pool);
+        pool += write_record(set, s.pool + pool);
+        break;
+    }
+    // A `[` left open here could close in a later piece of some alternative.
+    if (unterminated && !last) {
+      if (last_close == kNoBit) last_close = source.rfind(']');
+      if (last_close != std::string_view::npos && last_close > src_end) straddle = true;
+    }
+    ++bit;
+  }
+  // A run of plain literals: the same counts as one Lit at a time.
+  void plain(std::string_view run) {
+    after_star = false;
+    const std::size_t n = run.size();
+    lead_lits += leading ? n : 0;
+    trailing += n;
+    last_star = kNoBit;
+    tokens += n;
+    std::memcpy(s.bytes + bit, run.data(), n);
+    if (bit % 64 + n <= 64) {
+      s.lit[bit / 64] |= (n == 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << n) - 1) << (bit % 64);
+    } else {
+      set_bits(s.lit, bit, n);
+    }
+    bit += n;
+  }
   // Writes the positions of one piece and its part of the joins.
-  void piece(std::string_view text, std::size_t g, bool is_choice, bool last, std::size_t src_end) {
+  void piece(std::string_view text, std::size_t g, bool is_choice, bool is_last, std::size_t end_offset) {
     if (is_choice && group_lo == kNoBit) group_lo = bit;
     const std::size_t start = bit;
-    std::size_t trailing = 0;
-    std::uint32_t last_star = kNoBit;
-    bool leading = g == 0 && !is_choice;
-    piece_tokens(text, [&](TokKind kind, std::uint8_t byte, const ByteSet& set, bool unterminated) {
-      leading = leading && kind == TokKind::Lit;
-      lead_lits += leading;
-      trailing = kind == TokKind::Lit ? trailing + 1 : 0;
-      last_star = kind == TokKind::Star ? static_cast<std::uint32_t>(bit) : kNoBit;
-      only_lits = only_lits && kind == TokKind::Lit;
-      ++tokens;
-      s.bytes[bit] = kind == TokKind::Lit ? byte : 0;
-      switch (kind) {
-        case TokKind::Star:
-          ++stars;
-          set_bit(s.star, bit);
-          set_bit(s.all, bit);
-          break;
-        case TokKind::Any:
-          set_bit(s.all, bit);
-          break;
-        case TokKind::Lit:
-          set_bit(s.lit, bit);
-          break;
-        case TokKind::Class:
-          set_bit(s.cls, bit);
-          s.cls_off[nclass++] = static_cast<std::uint32_t>(pool);
-          pool += write_record(set, s.pool + pool);
-          break;
-      }
-      // A `[` left open here could close in a later piece of some alternative.
-      if (unterminated && !last) {
-        if (last_close == kNoBit) last_close = source.rfind(']');
-        if (last_close != std::string_view::npos && last_close > src_end) straddle = true;
-      }
-      ++bit;
-    }, [&](std::string_view plain) {
-      // A run of plain literals: the same counts as one Lit at a time.
-      const std::size_t n = plain.size();
-      lead_lits += leading ? n : 0;
-      trailing += n;
-      last_star = kNoBit;
-      tokens += n;
-      std::memcpy(s.bytes + bit, plain.data(), n);
-      if (bit % 64 + n <= 64) {
-        s.lit[bit / 64] |= (n == 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << n) - 1) << (bit % 64);
-      } else {
-        set_bits(s.lit, bit, n);
-      }
-      bit += n;
-    });
+    trailing = 0;
+    last_star = kNoBit;
+    leading = g == 0 && !is_choice;
+    after_star = false;
+    last = is_last;
+    src_end = end_offset;
+    tokenize_runs(
+        text, [this](TokKind kind, std::uint8_t byte, const ByteSet& set, bool open) { token(kind, byte, set, open); },
+        [this](std::string_view run) { plain(run); });
     const std::size_t end = bit++;  // the piece's end: accepts no byte
     s.bytes[end] = 0;
     if (is_choice) return;  // choice starts and ends become the group's masks when laid out
@@ -336,10 +340,12 @@ void emit_program(const Scan& s, void* out) {
   const ProgramHeader& h = s.h;
   const Layout l(h);
   auto* b = static_cast<unsigned char*>(out);
-  std::memset(b, 0, l.all);  // the header, the joins and the padding between
+  // Few calls: most programs are short, and each call to memcpy or memset
+  // costs more than the bytes it moves.
   std::memcpy(b, &h, sizeof h);
+  std::memset(b + sizeof h, 0, l.joins - sizeof h);  // the header's padding
   if (h.per_alternative) return;
-  std::memcpy(b + l.joins, s.joins, h.ngroups * sizeof(GroupJoin));
+  if (h.ngroups != 0) std::memcpy(b + l.joins, s.joins, h.ngroups * sizeof(GroupJoin));
   const std::size_t w8 = std::size_t{h.words} * 8;
   if (s.lit == s.all + h.words) {
     std::memcpy(b + l.all, s.all, 4 * w8);  // the scratch masks are laid out as the block's
@@ -377,13 +383,13 @@ void emit_program(const Scan& s, void* out) {
   std::uint32_t rank = 0;
   for (std::uint32_t i = 0; i < h.words; ++i) {
     cls_base[i] = rank;
-    rank += static_cast<std::uint32_t>(__builtin_popcountll(s.cls[i]));
+    if (h.nclass != 0) rank += static_cast<std::uint32_t>(__builtin_popcountll(s.cls[i]));
   }
-  std::memcpy(b + l.cls_off, s.cls_off, std::size_t{h.nclass} * 4);
+  if (h.nclass != 0) std::memcpy(b + l.cls_off, s.cls_off, std::size_t{h.nclass} * 4);
   std::memcpy(b + l.bytes, s.bytes, h.nbits);
   std::memset(b + l.bytes + h.nbits, 0, std::size_t{h.words} * 64 - h.nbits);
-  std::memcpy(b + l.pool, s.pool, h.pool_bytes);
-  std::memset(b + l.pool + h.pool_bytes, 0, l.total - l.pool - h.pool_bytes);
+  if (h.pool_bytes != 0) std::memcpy(b + l.pool, s.pool, h.pool_bytes);
+  for (std::size_t i = l.pool + h.pool_bytes; i < l.total; ++i) b[i] = 0;  // under 8 bytes of padding
 }
 
 }  // namespace quorvel::core::glob
