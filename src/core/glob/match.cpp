@@ -47,13 +47,6 @@ inline bool class_accepts(const std::uint8_t* rec, std::uint8_t c) {
   return false;
 }
 
-// The bytes that start a token other than a plain literal: `*?[\\`.
-constexpr auto kOpensToken = [] {
-  std::array<bool, 256> t{};
-  t['*'] = t['?'] = t['['] = t['\\'] = true;
-  return t;
-}();
-
 // Whether bit `b` of `d` is set.
 inline bool test_bit(const std::uint64_t* d, std::uint32_t b) { return (d[b / 64] >> (b % 64)) & 1; }
 // Sets bit `b` of `d`.

@@ -100,8 +100,12 @@ inline std::size_t read_class(std::string_view s, std::size_t i, ByteSet& set) {
   return std::string_view::npos;
 }
 
-// Whether byte `b` starts a token other than a plain literal: `*?[\\`.
-inline bool opens_token(std::uint8_t b) { return b == '*' || b == '?' || b == '[' || b == '\\'; }
+// The bytes that start a token other than a plain literal: `*?[\\`.
+inline constexpr auto kOpensToken = [] {
+  std::array<bool, 256> t{};
+  t['*'] = t['?'] = t['['] = t['\\'] = true;
+  return t;
+}();
 
 // Reads the tokens of `alt` in order: `emit(kind, byte, set, unterminated)`,
 // where `byte` is the Lit byte, `set` the accepted bytes of a Class, and
@@ -142,7 +146,7 @@ void tokenize_runs(std::string_view alt, Emit&& emit, Run&& run) {
       }
       default: {
         const std::size_t from = i - 1;
-        while (i < n && !opens_token(static_cast<std::uint8_t>(alt[i]))) ++i;
+        while (i < n && !kOpensToken[static_cast<std::uint8_t>(alt[i])]) ++i;
         run(alt.substr(from, i - from));
       }
     }
