@@ -255,6 +255,13 @@ void cut_pieces(std::string_view source, Pieces& out, char* scratch, const Brace
   }
   out.shape = shape ? *shape : brace_shape(source);
   const std::size_t k = out.shape.literal ? 0 : out.shape.ngroups;
+  if (!out.shape.dissolved) {
+    // Every fixed text is one span of the source, viewed in place.
+    for (std::size_t g = 0; g <= k; ++g) {
+      for_each_fixed_span(source, out.shape, g, [&](std::string_view span) { out.fixed[g] = span; });
+    }
+    return;
+  }
   char* buf = scratch;  // joined fixed texts; never longer than the source
   std::size_t used = 0;
   for (std::size_t g = 0; g <= k; ++g) {
