@@ -88,18 +88,15 @@ SourceText Pattern::source() const { return block_ ? block_->source() : std::str
 
 std::size_t Pattern::bytes_kept() const { return block_ ? block_->total : 0; }
 
-bool match_once(std::string_view pattern, std::string_view text) {
+namespace {
+
+// The general path of match_once: compiles into scratch memory (on the stack
+// for short patterns) and runs the program. Kept out of line so that the
+// short paths do not pay for its stack frame.
+[[gnu::noinline]] bool match_compiled(std::string_view pattern, const BraceShape* shape, std::string_view text) {
   Pieces pieces;
   char flat[kStackScratch];
-  if (pattern.size() <= kShortPattern) {
-    if (std::memchr(pattern.data(), '{', pattern.size()) == nullptr) return match_short(pattern, text);
-    const BraceShape shape = brace_shape(pattern);
-    if (shape.literal) return match_short(pattern, text);
-    if (shape.count <= kFewAlternatives) return match_few_alternatives(pattern, shape, text);
-    cut_pieces(pattern, pieces, flat, &shape);  // scanned once
-  } else {
-    cut_pieces(pattern, pieces, pattern.size() <= sizeof flat ? flat : nullptr);
-  }
+  cut_pieces(pattern, pieces, pattern.size() <= sizeof flat ? flat : nullptr, shape);
   ScanScratch scratch(pattern.size());
   const Scan& scan = scan_program(pattern, pieces, scratch);
   if (scan.h.per_alternative) return match_per_alternative(pattern, pieces, text);
@@ -113,6 +110,19 @@ bool match_once(std::string_view pattern, std::string_view text) {
   }
   emit_program(scan, mem);
   return run_program(Program(mem), text);
+}
+
+}  // namespace
+
+bool match_once(std::string_view pattern, std::string_view text) {
+  if (pattern.size() <= kShortPattern) {
+    if (std::memchr(pattern.data(), '{', pattern.size()) == nullptr) return match_short(pattern, text);
+    const BraceShape shape = brace_shape(pattern);
+    if (shape.literal) return match_short(pattern, text);
+    if (shape.count <= kFewAlternatives) return match_few_alternatives(pattern, shape, text);
+    return match_compiled(pattern, &shape, text);  // the braces scanned once
+  }
+  return match_compiled(pattern, nullptr, text);
 }
 
 }  // namespace quorvel::core::glob
