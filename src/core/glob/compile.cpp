@@ -168,7 +168,11 @@ struct Scanner {
     trailing += n;
     last_star = kNoBit;
     tokens += n;
-    std::memcpy(s.bytes + bit, run.data(), n);
+    if (n == 1) {
+      s.bytes[bit] = static_cast<std::uint8_t>(run[0]);  // a choice of one byte, mostly
+    } else {
+      std::memcpy(s.bytes + bit, run.data(), n);
+    }
     if (bit % 64 + n <= 64) {
       s.lit[bit / 64] |= (n == 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << n) - 1) << (bit % 64);
     } else {
@@ -177,8 +181,10 @@ struct Scanner {
     bit += n;
   }
   // Writes the positions of one piece and its part of the joins.
-  void piece(std::string_view text, std::size_t g, bool is_choice, bool is_last, std::size_t end_offset) {
-    if (is_choice && group_lo == kNoBit) group_lo = bit;
+  [[gnu::always_inline]] void piece(std::string_view text, std::size_t g, bool is_choice, bool is_last, std::size_t end_offset) {
+    if (is_choice && group_lo == kNoBit) {
+      group_lo = bit;  // the group's masks start at word group_words
+    }
     const std::size_t start = bit;
     trailing = 0;
     last_star = kNoBit;
@@ -191,9 +197,16 @@ struct Scanner {
         [this](std::string_view run) { plain(run); });
     const std::size_t end = bit++;  // the piece's end: accepts no byte
     s.bytes[end] = 0;
-    if (is_choice) return;  // choice starts and ends become the group's masks when laid out
     const bool first_star = end > start && ((s.star[start / 64] >> (start % 64)) & 1);
     const auto after_first = static_cast<std::uint32_t>(first_star ? start + 1 : start);
+    if (is_choice) {
+      // A choice is entered at its start (and after a leading star), and left at its end.
+      const std::size_t base = group_lo / 64 * 64 - group_words * 64;  // position of mask bit 0
+      set_bit(s.entry, start - base);
+      set_bit(s.entry, after_first - base);
+      set_bit(s.ends, end - base);
+      return;
+    }
     if (g > 0) {
       s.joins[g - 1].exit0 = static_cast<std::uint32_t>(start);
       s.joins[g - 1].exit1 = after_first;
@@ -217,16 +230,6 @@ struct Scanner {
     group_lo = kNoBit;
   }
 };
-
-// The bits of word `w` that lie in positions [from, to).
-inline std::uint64_t word_range(std::size_t w, std::size_t from, std::size_t to) {
-  const std::size_t lo = w * 64;
-  const std::size_t a = from > lo ? from - lo : 0;
-  const std::size_t b = to < lo + 64 ? to - lo : 64;
-  if (a >= b) return 0;
-  const std::uint64_t upto = b == 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << b) - 1;
-  return upto & ~((std::uint64_t{1} << a) - 1);
-}
 
 }  // namespace
 
@@ -292,10 +295,11 @@ void cut_pieces(std::string_view source, Pieces& out, char* scratch, const Brace
 ScanScratch::ScanScratch(std::size_t n) {
   const std::size_t words = (n + 1 + 63) / 64;
   const std::size_t mask_bytes = 4 * words * 8;
+  const std::size_t group_bytes = (words + kMaxGroups) * 8;  // of each kind
   const std::size_t cls_bytes = align8((n / 3 + 1) * 4);
   const std::size_t byte_bytes = align8(n + 1);
   const std::size_t pool_bytes = align8(3 * n + 1);
-  const std::size_t total = mask_bytes + cls_bytes + byte_bytes + pool_bytes;
+  const std::size_t total = mask_bytes + 2 * group_bytes + cls_bytes + byte_bytes + pool_bytes;
   unsigned char* b = stack_;
   if (total > kStack) {
     heap_.reset(new std::uint64_t[total / 8]);
@@ -307,9 +311,13 @@ ScanScratch::ScanScratch(std::size_t n) {
   scan.lit = masks + words;
   scan.cls = masks + 2 * words;
   scan.star = masks + 3 * words;
-  scan.cls_off = reinterpret_cast<std::uint32_t*>(b + mask_bytes);
-  scan.bytes = b + mask_bytes + cls_bytes;
-  scan.pool = b + mask_bytes + cls_bytes + byte_bytes;
+  b += mask_bytes;
+  scan.entry = reinterpret_cast<std::uint64_t*>(b);
+  scan.ends = reinterpret_cast<std::uint64_t*>(b + group_bytes);
+  b += 2 * group_bytes;
+  scan.cls_off = reinterpret_cast<std::uint32_t*>(b);
+  scan.bytes = b + cls_bytes;
+  scan.pool = b + cls_bytes + byte_bytes;
 }
 
 const Scan& scan_program(std::string_view source, const Pieces& pieces, ScanScratch& scratch) {
@@ -317,6 +325,9 @@ const Scan& scan_program(std::string_view source, const Pieces& pieces, ScanScra
   s.h = ProgramHeader{};
   s.h.early_bit = kNoBit;
   Scanner sc{s, source};
+  if (!pieces.shape.literal && pieces.shape.ngroups != 0) {
+    std::memset(s.entry, 0, (s.ends - s.entry) * 2 * sizeof(std::uint64_t));  // both group mask arrays
+  }
   walk(source, pieces, sc);
   ProgramHeader& h = s.h;
   if (sc.straddle) {
@@ -362,28 +373,15 @@ void emit_program(const Scan& s, void* out) {
     std::memcpy(b + l.cls, s.cls, w8);
     std::memcpy(b + l.star, s.star, w8);
   }
-  // Group masks: the choices of group g fill the positions between the end of
-  // the fixed text before it and the start of the one after. A choice starts
-  // right after an end position (the positions that accept no byte), and a
-  // leading star also enters the position after it.
+  // Group masks, entry words then end words for each group (a word or two
+  // each, mostly): copied by a loop.
   auto* gmask = reinterpret_cast<std::uint64_t*>(b + l.gmask);
   for (std::uint32_t g = 0; g < h.ngroups; ++g) {
     const GroupJoin& j = s.joins[g];
-    std::uint64_t* entry = gmask + j.mask;
-    std::uint64_t* ends = entry + j.nw;
-    // The first choice starts right after the end of the fixed text before
-    // it: in the group's first word, or as bit 63 of the word below.
-    std::uint64_t end_carry = (std::size_t{j.fend} + 1) % 64 == 0, star_carry = 0;
+    const std::size_t from = j.mask / 2;  // the group's first word in the scan's mask arrays
     for (std::uint32_t k = 0; k < j.nw; ++k) {
-      const std::size_t w = std::size_t{j.lo} + k;
-      const std::uint64_t in = word_range(w, std::size_t{j.fend} + 1, j.exit0);
-      const std::uint64_t at_end = ~(s.all[w] | s.lit[w] | s.cls[w]);
-      const std::uint64_t starts = ((at_end << 1) | end_carry) & in;
-      end_carry = at_end >> 63;
-      const std::uint64_t lead = starts & s.star[w];
-      entry[k] = starts | (lead << 1) | star_carry;
-      star_carry = lead >> 63;
-      ends[k] = at_end & in;
+      gmask[j.mask + k] = s.entry[from + k];
+      gmask[j.mask + j.nw + k] = s.ends[from + k];
     }
   }
   auto* cls_base = reinterpret_cast<std::uint32_t*>(b + l.cls_base);

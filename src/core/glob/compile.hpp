@@ -111,6 +111,7 @@ struct Scan {
   std::uint8_t* bytes;                      // the literal byte of every position (0 for others)
   std::uint8_t* pool;                       // class records, in position order
   std::uint32_t* cls_off;                   // pool offset of each class record
+  std::uint64_t *entry, *ends;              // the groups' entry and choice-end masks, group after group
 };
 
 // The memory a Scan of a source of a given size fills: on the stack when the
@@ -120,6 +121,9 @@ struct Scan {
 // classes (`[x]` is the shortest), and class records of at most 3 bytes per
 // source byte of their class (a record of r ranges is 1 + 2r bytes from at
 // least r + 2 bytes; a 33-byte map takes at least nine runs, eleven bytes).
+// The groups' masks take at most words + ten words of each kind in all (the
+// groups' positions do not overlap, and neighbours share at most a word), and
+// they are cleared only for a source that has groups.
 class ScanScratch {
  public:
   // Scratch for a source of `source_size` bytes, masks zeroed.
