@@ -29,8 +29,9 @@ inline constexpr std::size_t kMaxGroups = 10;
 
 // A group `{...}` of the source, by the offsets of its two braces.
 struct Group {
-  std::size_t open;   // offset of the `{`
-  std::size_t close;  // offset of the `}`
+  std::size_t open;     // offset of the `{`
+  std::size_t close;    // offset of the `}`
+  std::size_t choices;  // the number of its choices (unescaped commas + 1)
 };
 
 // The first group that starts at or after `from` (a position that no

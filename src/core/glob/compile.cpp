@@ -181,7 +181,7 @@ struct Scanner {
     bit += n;
   }
   // Writes the positions of one piece and its part of the joins.
-  [[gnu::always_inline]] void piece(std::string_view text, std::size_t g, bool is_choice, bool is_last, std::size_t end_offset) {
+  void piece(std::string_view text, std::size_t g, bool is_choice, bool is_last, std::size_t end_offset) {
     if (is_choice && group_lo == kNoBit) {
       group_lo = bit;  // the group's masks start at word group_words
     }
@@ -192,7 +192,7 @@ struct Scanner {
     after_star = false;
     last = is_last;
     src_end = end_offset;
-    tokenize_runs(
+    if (!text.empty()) tokenize_runs(
         text, [this](TokKind kind, std::uint8_t byte, const ByteSet& set, bool open) { token(kind, byte, set, open); },
         [this](std::string_view run) { plain(run); });
     const std::size_t end = bit++;  // the piece's end: accepts no byte
