@@ -320,15 +320,20 @@ ScanScratch::ScanScratch(std::size_t n) {
   scan.pool = b + cls_bytes + byte_bytes;
 }
 
-const Scan& scan_program(std::string_view source, const Pieces& pieces, ScanScratch& scratch) {
+namespace {
+
+// The one pass over a source of `ngroups` groups, its pieces read by
+// `read(scanner)`, and the header completed from the counts.
+template <class Read>
+const Scan& scan_with(std::string_view source, std::size_t ngroups, ScanScratch& scratch, Read&& read) {
   Scan& s = scratch.scan;
   s.h = ProgramHeader{};
   s.h.early_bit = kNoBit;
   Scanner sc{s, source};
-  if (!pieces.shape.literal && pieces.shape.ngroups != 0) {
+  if (ngroups != 0) {
     std::memset(s.entry, 0, (s.ends - s.entry) * 2 * sizeof(std::uint64_t));  // both group mask arrays
   }
-  walk(source, pieces, sc);
+  read(sc);
   ProgramHeader& h = s.h;
   if (sc.straddle) {
     // Nothing is compiled: alternatives are compiled one by one when matched.
@@ -339,7 +344,7 @@ const Scan& scan_program(std::string_view source, const Pieces& pieces, ScanScra
   h.nbits = static_cast<std::uint32_t>(sc.bit);
   h.words = static_cast<std::uint32_t>((sc.bit + 63) / 64);
   h.nclass = static_cast<std::uint32_t>(sc.nclass);
-  h.ngroups = static_cast<std::uint32_t>(pieces.shape.literal ? 0 : pieces.shape.ngroups);
+  h.ngroups = static_cast<std::uint32_t>(ngroups);
   h.pool_bytes = static_cast<std::uint32_t>(sc.pool);
   h.group_words = static_cast<std::uint32_t>(sc.group_words);
   h.head_len = static_cast<std::uint32_t>(sc.lead_lits);
@@ -350,6 +355,17 @@ const Scan& scan_program(std::string_view source, const Pieces& pieces, ScanScra
   h.middle_star = h.ngroups == 0 && sc.stars == 1 && sc.tokens == h.head_len + h.tail_len + 1;
   if (h.tail_len != 0) h.early_bit = kNoBit;
   return s;
+}
+
+}  // namespace
+
+const Scan& scan_program(std::string_view source, const Pieces& pieces, ScanScratch& scratch) {
+  const std::size_t ngroups = pieces.shape.literal ? 0 : pieces.shape.ngroups;
+  return scan_with(source, ngroups, scratch, [&](Scanner& sc) { walk(source, pieces, sc); });
+}
+
+const Scan& scan_program(std::string_view alt, ScanScratch& scratch) {
+  return scan_with(alt, 0, scratch, [&](Scanner& sc) { sc.piece(alt, 0, false, true, alt.size()); });
 }
 
 std::size_t program_size(const Scan& scan) { return Layout(scan.h).total; }

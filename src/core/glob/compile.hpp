@@ -143,6 +143,10 @@ class ScanScratch {
 // nothing else). Gives scratch.scan.
 const Scan& scan_program(std::string_view source, const Pieces& pieces, ScanScratch& scratch);
 
+// The same for a source read as one piece: a source without `{`, or one
+// alternative (whose braces are ordinary bytes).
+const Scan& scan_program(std::string_view alt, ScanScratch& scratch);
+
 // The bytes of the program of `scan` (8-byte aligned).
 std::size_t program_size(const Scan& scan);
 

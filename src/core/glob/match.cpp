@@ -282,8 +282,6 @@ bool match_per_alternative(std::string_view source, const Pieces& pieces, std::s
   std::size_t digit[kMaxGroups] = {};
   std::string alt;
   std::vector<std::uint64_t> program;
-  Pieces one;
-  one.shape.literal = true;  // an alternative is brace-free: its braces are bytes
   for (std::size_t n = 0; n < shape.count; ++n) {
     alt.clear();
     for (std::size_t g = 0; g < shape.ngroups; ++g) {
@@ -291,7 +289,6 @@ bool match_per_alternative(std::string_view source, const Pieces& pieces, std::s
       alt += choices[g][digit[g]];
     }
     alt += pieces.fixed[shape.ngroups];
-    one.fixed[0] = alt;
     // Most alternatives are ruled out by their plain ends before compiling.
     std::size_t head;
     if (const Verdict v = plain_ends(alt, text, head); v != Verdict::Unknown) {
@@ -300,7 +297,7 @@ bool match_per_alternative(std::string_view source, const Pieces& pieces, std::s
       continue;
     }
     ScanScratch scratch(alt.size());
-    const Scan& scan = scan_program(alt, one, scratch);
+    const Scan& scan = scan_program(alt, scratch);  // its braces are ordinary bytes
     program.resize(program_size(scan) / 8);
     emit_program(scan, program.data());
     if (run_program(Program(program.data()), text)) return true;

@@ -58,12 +58,25 @@ Pattern::~Pattern() {
   }
 }
 
-Pattern Pattern::compile(std::string_view source) {
+namespace {
+
+// Reads `source` into `scratch`: without a `{` as its one piece, else cut
+// into pieces first (they are not needed once read).
+const Scan& scan_source(std::string_view source, ScanScratch& scratch) {
+  if (source.empty() || std::memchr(source.data(), '{', source.size()) == nullptr) {
+    return scan_program(source, scratch);
+  }
   Pieces pieces;
   char flat[kStackScratch];
   cut_pieces(source, pieces, source.size() <= sizeof flat ? flat : nullptr);
+  return scan_program(source, pieces, scratch);
+}
+
+}  // namespace
+
+Pattern Pattern::compile(std::string_view source) {
   ScanScratch scratch(source.size());
-  const Scan& scan = scan_program(source, pieces, scratch);
+  const Scan& scan = scan_source(source, scratch);
   const std::size_t program_off = (sizeof(Block) + source.size() + 7) & ~std::size_t{7};
   const std::size_t total = program_off + program_size(scan);
   void* mem = ::operator new(total);
