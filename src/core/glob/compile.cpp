@@ -1,5 +1,6 @@
 #include "core/glob/compile.hpp"
 
+#include <algorithm>
 #include <cstring>
 
 #include "core/glob/token.hpp"
@@ -292,13 +293,27 @@ void cut_pieces(std::string_view source, Pieces& out, char* scratch, const Brace
   }
 }
 
-ScanScratch::ScanScratch(std::size_t n) {
+ScanScratch::ScanScratch(std::string_view source) {
+  const std::size_t n = source.size();
   const std::size_t words = (n + 1 + 63) / 64;
   const std::size_t mask_bytes = 4 * words * 8;
   const std::size_t group_bytes = (words + kMaxGroups) * 8;  // of each kind
-  const std::size_t cls_bytes = align8((n / 3 + 1) * 4);
   const std::size_t byte_bytes = align8(n + 1);
-  const std::size_t pool_bytes = align8(3 * n + 1);
+  // Room for classes, by the bounds from the size alone: enough for a short
+  // source on the stack. A long one is given room by its number of `[`
+  // instead (a class needs one), so that one without brackets takes none.
+  std::size_t classes = n / 3, pool_room = 3 * n;
+  if (mask_bytes + 2 * group_bytes + byte_bytes + align8(classes * 4) + align8(pool_room) > kStack) {
+    std::size_t brackets = 0;
+    for (const char *at = source.data(), *end = at + n; at != end; ++at, ++brackets) {
+      at = static_cast<const char*>(std::memchr(at, '[', static_cast<std::size_t>(end - at)));
+      if (at == nullptr) break;
+    }
+    classes = std::min(classes, brackets);
+    pool_room = std::min(pool_room, 33 * brackets);
+  }
+  const std::size_t cls_bytes = align8(classes * 4);
+  const std::size_t pool_bytes = align8(pool_room);
   const std::size_t total = mask_bytes + 2 * group_bytes + cls_bytes + byte_bytes + pool_bytes;
   unsigned char* b = stack_;
   if (total > kStack) {

@@ -114,20 +114,21 @@ struct Scan {
   std::uint64_t *entry, *ends;              // the groups' entry and choice-end masks, group after group
 };
 
-// The memory a Scan of a source of a given size fills: on the stack when the
-// source is short, else one heap block. Sized from upper bounds that hold for
-// any source of n bytes: at most n + 1 positions (every piece has its end, and
-// the braces and commas that cut the pieces are no positions), at most n / 3
-// classes (`[x]` is the shortest), and class records of at most 3 bytes per
-// source byte of their class (a record of r ranges is 1 + 2r bytes from at
-// least r + 2 bytes; a 33-byte map takes at least nine runs, eleven bytes).
-// The groups' masks take at most words + ten words of each kind in all (the
-// groups' positions do not overlap, and neighbours share at most a word), and
-// they are cleared only for a source that has groups.
+// The memory a Scan of a source fills: on the stack when the source is
+// short, else one heap block. Sized from upper bounds that hold for any
+// source of n bytes with b bytes `[`: at most n + 1 positions (every piece
+// has its end, and the braces and commas that cut the pieces are no
+// positions), at most min(b, n / 3) classes (`[x]` is the shortest), and
+// class records of at most 33 bytes each and at most 3 bytes per source byte
+// of their class (a record of r ranges is 1 + 2r bytes from at least r + 2
+// bytes; a 33-byte map takes at least nine runs, eleven bytes). The groups'
+// masks take at most words + ten words of each kind in all (the groups'
+// positions do not overlap, and neighbours share at most a word), and they
+// are cleared only for a source that has groups.
 class ScanScratch {
  public:
-  // Scratch for a source of `source_size` bytes, masks zeroed.
-  explicit ScanScratch(std::size_t source_size);
+  // Scratch for `source` (which is not kept), masks zeroed.
+  explicit ScanScratch(std::string_view source);
   // Pointers into this scratch, filled by scan_program.
   Scan scan;
 

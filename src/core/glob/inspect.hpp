@@ -41,7 +41,7 @@ inline std::size_t alternative_count(std::string_view source) {
 inline bool per_alternative(std::string_view source) {
   Pieces pieces;
   cut_pieces(source, pieces, nullptr);
-  ScanScratch scratch(source.size());
+  ScanScratch scratch(source);
   return scan_program(source, pieces, scratch).h.per_alternative;
 }
 

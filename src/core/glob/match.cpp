@@ -296,7 +296,7 @@ bool match_per_alternative(std::string_view source, const Pieces& pieces, std::s
       next_alternative(shape, digit);
       continue;
     }
-    ScanScratch scratch(alt.size());
+    ScanScratch scratch(alt);
     const Scan& scan = scan_program(alt, scratch);  // its braces are ordinary bytes
     program.resize(program_size(scan) / 8);
     emit_program(scan, program.data());

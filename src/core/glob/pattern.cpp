@@ -75,7 +75,7 @@ const Scan& scan_source(std::string_view source, ScanScratch& scratch) {
 }  // namespace
 
 Pattern Pattern::compile(std::string_view source) {
-  ScanScratch scratch(source.size());
+  ScanScratch scratch(source);
   const Scan& scan = scan_source(source, scratch);
   const std::size_t program_off = (sizeof(Block) + source.size() + 7) & ~std::size_t{7};
   const std::size_t total = program_off + program_size(scan);
@@ -110,7 +110,7 @@ namespace {
   Pieces pieces;
   char flat[kStackScratch];
   cut_pieces(pattern, pieces, pattern.size() <= sizeof flat ? flat : nullptr, shape);
-  ScanScratch scratch(pattern.size());
+  ScanScratch scratch(pattern);
   const Scan& scan = scan_program(pattern, pieces, scratch);
   if (scan.h.per_alternative) return match_per_alternative(pattern, pieces, text);
   const std::size_t size = program_size(scan);
