@@ -21,6 +21,11 @@
 // A bracket class that may straddle a brace boundary (`[{a,b}]`) cannot be
 // tokenized piece by piece; such a pattern is marked per-alternative and is
 // matched alternative by alternative (still bit-parallel, at most 1024).
+//
+// Compiling reads the source once: every piece is tokenized a single time
+// into scratch memory sized from bounds on the source (on the stack for short
+// sources), which gives the exact size of the program; the program is then
+// laid out from the scratch, array by array, without reading the source again.
 #pragma once
 
 #include <cstddef>
