@@ -9,9 +9,19 @@ std::optional<Group> next_group(std::string_view s, std::size_t from) {
   // A `{` that is the last byte, or that no `}` follows, opens no group; and
   // then no later `{` can either, so the rest is plain text.
   if (open == std::string_view::npos || open + 1 == s.size()) return std::nullopt;
-  const std::size_t close = find_unescaped(s, open + 1, '}');
-  if (close == std::string_view::npos) return std::nullopt;
-  return Group{open, close};
+  // The group ends at the first unescaped `}`; its unescaped commas, counted
+  // on the way, part its choices.
+  std::size_t choices = 1;
+  for (std::size_t i = open + 1; i < s.size(); ++i) {
+    if (s[i] == '\\') {
+      ++i;
+    } else if (s[i] == ',') {
+      ++choices;
+    } else if (s[i] == '}') {
+      return Group{open, i, choices};
+    }
+  }
+  return std::nullopt;
 }
 
 BraceShape brace_shape(std::string_view s) {
@@ -19,9 +29,11 @@ BraceShape brace_shape(std::string_view s) {
   std::size_t pos = 0;
   while (const auto g = next_group(s, pos)) {
     pos = g->close + 1;
-    std::size_t k = 0;
-    for_each_choice(s, *g, [&](std::string_view) { ++k; });
-    if (k == 1) continue;  // dissolved into the fixed text
+    const std::size_t k = g->choices;
+    if (k == 1) {
+      shape.dissolved = true;  // into the fixed text
+      continue;
+    }
     // count * k > cap, written so that nothing can overflow; every k >= 2, so
     // at most kMaxGroups groups get past this test.
     if (k > kMaxAlternatives / shape.count) {

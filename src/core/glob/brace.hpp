@@ -29,8 +29,9 @@ inline constexpr std::size_t kMaxGroups = 10;
 
 // A group `{...}` of the source, by the offsets of its two braces.
 struct Group {
-  std::size_t open;   // offset of the `{`
-  std::size_t close;  // offset of the `}`
+  std::size_t open;     // offset of the `{`
+  std::size_t close;    // offset of the `}`
+  std::size_t choices;  // the number of its choices (unescaped commas + 1)
 };
 
 // The first group that starts at or after `from` (a position that no
@@ -57,6 +58,7 @@ struct BraceShape {
   Group groups[kMaxGroups]{};   // those groups, left to right
   std::size_t choices[kMaxGroups]{};  // the number of choices of each
   std::size_t count = 1;        // the number of alternatives
+  bool dissolved = false;       // some single-choice group was dissolved
 };
 
 // Scans `s` once for its groups and the number of its alternatives.
@@ -74,6 +76,10 @@ void for_each_fixed_span(std::string_view s, const BraceShape& shape, std::size_
   }
   std::size_t pos = index == 0 ? 0 : shape.groups[index - 1].close + 1;
   const std::size_t end = index < shape.ngroups ? shape.groups[index].open : s.size();
+  if (!shape.dissolved) {
+    out(s.substr(pos, end - pos));  // no group lies between: one span
+    return;
+  }
   // Single-choice groups between `pos` and `end`: their body stands for them.
   for (;;) {
     const auto g = next_group(s, pos);

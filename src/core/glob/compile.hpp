@@ -21,10 +21,16 @@
 // A bracket class that may straddle a brace boundary (`[{a,b}]`) cannot be
 // tokenized piece by piece; such a pattern is marked per-alternative and is
 // matched alternative by alternative (still bit-parallel, at most 1024).
+//
+// Compiling reads the source once: every piece is tokenized a single time
+// into scratch memory sized from bounds on the source (on the stack for short
+// sources), which gives the exact size of the program; the program is then
+// laid out from the scratch, array by array, without reading the source again.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -95,17 +101,62 @@ struct Pieces {
   std::string flat;                        // fixed texts that had to be joined
 };
 
-// Cuts `source` into pieces; `flat` is only filled when a fixed text spans a
-// dissolved single-choice group. `scratch` (of at least source.size() bytes,
-// or null) is used instead of `flat` when given.
-void cut_pieces(std::string_view source, Pieces& out, char* scratch);
+// Cuts `source` into a fresh `out`; `flat` is only filled when a fixed text
+// spans a dissolved single-choice group. `scratch` (of at least source.size() bytes,
+// or null) is used instead of `flat` when given; `shape`, when given, is the
+// source's brace shape, already scanned.
+void cut_pieces(std::string_view source, Pieces& out, char* scratch, const BraceShape* shape = nullptr);
 
-// The bytes a compiled program of `pieces` needs (pass one: tokenizes once,
-// counts, and finds straddling brackets), and its header.
-std::size_t plan_program(std::string_view source, const Pieces& pieces, ProgramHeader& header);
+// A source read once: the complete header and joins of its program, and its
+// arrays (masks, literal bytes, class records) before they are laid out.
+struct Scan {
+  ProgramHeader h;                          // counts and fast-path facts
+  GroupJoin joins[kMaxGroups];              // one per group
+  std::uint64_t *all, *lit, *cls, *star;    // the masks of Program, unaligned to the block
+  std::uint8_t* bytes;                      // the literal byte of every position (0 for others)
+  std::uint8_t* pool;                       // class records, in position order
+  std::uint32_t* cls_off;                   // pool offset of each class record
+  std::uint64_t *entry, *ends;              // the groups' entry and choice-end masks, group after group
+};
 
-// Writes the program planned for `pieces` into `out` (plan_program's size,
-// 8-byte aligned, zeroed by this call).
-void build_program(std::string_view source, const Pieces& pieces, const ProgramHeader& header, void* out);
+// The memory a Scan of a source fills: on the stack when the source is
+// short, else one heap block. Sized from upper bounds that hold for any
+// source of n bytes with b bytes `[`: at most n + 1 positions (every piece
+// has its end, and the braces and commas that cut the pieces are no
+// positions), at most min(b, n / 3) classes (`[x]` is the shortest), and
+// class records of at most 33 bytes each and at most 3 bytes per source byte
+// of their class (a record of r ranges is 1 + 2r bytes from at least r + 2
+// bytes; a 33-byte map takes at least nine runs, eleven bytes). The groups'
+// masks take at most words + ten words of each kind in all (the groups'
+// positions do not overlap, and neighbours share at most a word), and they
+// are cleared only for a source that has groups.
+class ScanScratch {
+ public:
+  // Scratch for `source` (which is not kept), masks zeroed.
+  explicit ScanScratch(std::string_view source);
+  // Pointers into this scratch, filled by scan_program.
+  Scan scan;
+
+ private:
+  static constexpr std::size_t kStack = 4096;  // bytes kept on the stack
+  alignas(8) unsigned char stack_[kStack];     // short sources (left unset but for the masks)
+  std::unique_ptr<std::uint64_t[]> heap_;      // long sources
+};
+
+// Reads every piece of `source` once into `scratch`: positions, class records,
+// the joins, the header and its fast-path facts, and whether a bracket may
+// straddle a brace boundary (then the header says per_alternative and
+// nothing else). Gives scratch.scan.
+const Scan& scan_program(std::string_view source, const Pieces& pieces, ScanScratch& scratch);
+
+// The same for a source read as one piece: a source without `{`, or one
+// alternative (whose braces are ordinary bytes).
+const Scan& scan_program(std::string_view alt, ScanScratch& scratch);
+
+// The bytes of the program of `scan` (8-byte aligned).
+std::size_t program_size(const Scan& scan);
+
+// Lays the program of `scan` out at `out` (program_size bytes, 8-byte aligned).
+void emit_program(const Scan& scan, void* out);
 
 }  // namespace quorvel::core::glob

@@ -41,9 +41,8 @@ inline std::size_t alternative_count(std::string_view source) {
 inline bool per_alternative(std::string_view source) {
   Pieces pieces;
   cut_pieces(source, pieces, nullptr);
-  ProgramHeader header;
-  plan_program(source, pieces, header);
-  return header.per_alternative;
+  ScanScratch scratch(source);
+  return scan_program(source, pieces, scratch).h.per_alternative;
 }
 
 }  // namespace quorvel::core::glob::inspect

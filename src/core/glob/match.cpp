@@ -47,13 +47,6 @@ inline bool class_accepts(const std::uint8_t* rec, std::uint8_t c) {
   return false;
 }
 
-// The bytes that start a token other than a plain literal: `*?[\\`.
-constexpr auto kOpensToken = [] {
-  std::array<bool, 256> t{};
-  t['*'] = t['?'] = t['['] = t['\\'] = true;
-  return t;
-}();
-
 // Whether bit `b` of `d` is set.
 inline bool test_bit(const std::uint64_t* d, std::uint32_t b) { return (d[b / 64] >> (b % 64)) & 1; }
 // Sets bit `b` of `d`.
@@ -289,8 +282,6 @@ bool match_per_alternative(std::string_view source, const Pieces& pieces, std::s
   std::size_t digit[kMaxGroups] = {};
   std::string alt;
   std::vector<std::uint64_t> program;
-  Pieces one;
-  one.shape.literal = true;  // an alternative is brace-free: its braces are bytes
   for (std::size_t n = 0; n < shape.count; ++n) {
     alt.clear();
     for (std::size_t g = 0; g < shape.ngroups; ++g) {
@@ -298,7 +289,6 @@ bool match_per_alternative(std::string_view source, const Pieces& pieces, std::s
       alt += choices[g][digit[g]];
     }
     alt += pieces.fixed[shape.ngroups];
-    one.fixed[0] = alt;
     // Most alternatives are ruled out by their plain ends before compiling.
     std::size_t head;
     if (const Verdict v = plain_ends(alt, text, head); v != Verdict::Unknown) {
@@ -306,10 +296,10 @@ bool match_per_alternative(std::string_view source, const Pieces& pieces, std::s
       next_alternative(shape, digit);
       continue;
     }
-    ProgramHeader h;
-    const std::size_t size = plan_program(alt, one, h);
-    program.resize(size / 8);
-    build_program(alt, one, h, program.data());
+    ScanScratch scratch(alt);
+    const Scan& scan = scan_program(alt, scratch);  // its braces are ordinary bytes
+    program.resize(program_size(scan) / 8);
+    emit_program(scan, program.data());
     if (run_program(Program(program.data()), text)) return true;
     next_alternative(shape, digit);
   }

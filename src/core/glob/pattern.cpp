@@ -58,21 +58,32 @@ Pattern::~Pattern() {
   }
 }
 
-Pattern Pattern::compile(std::string_view source) {
+namespace {
+
+// Reads `source` into `scratch`: without a `{` as its one piece, else cut
+// into pieces first (they are not needed once read).
+const Scan& scan_source(std::string_view source, ScanScratch& scratch) {
+  if (source.empty() || std::memchr(source.data(), '{', source.size()) == nullptr) {
+    return scan_program(source, scratch);
+  }
   Pieces pieces;
-  char scratch[kStackScratch];
-  cut_pieces(source, pieces, source.size() <= sizeof scratch ? scratch : nullptr);
-  ProgramHeader header;
-  const std::size_t program_size = plan_program(source, pieces, header);
+  char flat[kStackScratch];
+  cut_pieces(source, pieces, source.size() <= sizeof flat ? flat : nullptr);
+  return scan_program(source, pieces, scratch);
+}
+
+}  // namespace
+
+Pattern Pattern::compile(std::string_view source) {
+  ScanScratch scratch(source);
+  const Scan& scan = scan_source(source, scratch);
   const std::size_t program_off = (sizeof(Block) + source.size() + 7) & ~std::size_t{7};
-  const std::size_t total = program_off + program_size;
+  const std::size_t total = program_off + program_size(scan);
   void* mem = ::operator new(total);
   Pattern p;
   p.block_ = new (mem) Block{{1}, static_cast<std::uint32_t>(source.size()), program_off, total};
   if (!source.empty()) std::memcpy(static_cast<unsigned char*>(mem) + sizeof(Block), source.data(), source.size());
-  // Fixed texts that view the caller's source keep pointing there while the
-  // program is built; only the block is kept.
-  build_program(source, pieces, header, static_cast<unsigned char*>(mem) + program_off);
+  emit_program(scan, static_cast<unsigned char*>(mem) + program_off);
   return p;
 }
 
@@ -90,19 +101,19 @@ SourceText Pattern::source() const { return block_ ? block_->source() : std::str
 
 std::size_t Pattern::bytes_kept() const { return block_ ? block_->total : 0; }
 
-bool match_once(std::string_view pattern, std::string_view text) {
-  if (pattern.size() <= kShortPattern) {
-    if (std::memchr(pattern.data(), '{', pattern.size()) == nullptr) return match_short(pattern, text);
-    const BraceShape shape = brace_shape(pattern);
-    if (shape.literal) return match_short(pattern, text);
-    if (shape.count <= kFewAlternatives) return match_few_alternatives(pattern, shape, text);
-  }
+namespace {
+
+// The general path of match_once: compiles into scratch memory (on the stack
+// for short patterns) and runs the program. Kept out of line so that the
+// short paths do not pay for its stack frame.
+[[gnu::noinline]] bool match_compiled(std::string_view pattern, const BraceShape* shape, std::string_view text) {
   Pieces pieces;
-  char scratch[kStackScratch];
-  cut_pieces(pattern, pieces, pattern.size() <= sizeof scratch ? scratch : nullptr);
-  ProgramHeader header;
-  const std::size_t size = plan_program(pattern, pieces, header);
-  if (header.per_alternative) return match_per_alternative(pattern, pieces, text);
+  char flat[kStackScratch];
+  cut_pieces(pattern, pieces, pattern.size() <= sizeof flat ? flat : nullptr, shape);
+  ScanScratch scratch(pattern);
+  const Scan& scan = scan_program(pattern, pieces, scratch);
+  if (scan.h.per_alternative) return match_per_alternative(pattern, pieces, text);
+  const std::size_t size = program_size(scan);
   alignas(8) unsigned char stack[kStackProgram];
   std::unique_ptr<std::uint64_t[]> heap;
   void* mem = stack;
@@ -110,8 +121,21 @@ bool match_once(std::string_view pattern, std::string_view text) {
     heap.reset(new std::uint64_t[size / 8]);
     mem = heap.get();
   }
-  build_program(pattern, pieces, header, mem);
+  emit_program(scan, mem);
   return run_program(Program(mem), text);
+}
+
+}  // namespace
+
+bool match_once(std::string_view pattern, std::string_view text) {
+  if (pattern.size() <= kShortPattern) {
+    if (std::memchr(pattern.data(), '{', pattern.size()) == nullptr) return match_short(pattern, text);
+    const BraceShape shape = brace_shape(pattern);
+    if (shape.literal) return match_short(pattern, text);
+    if (shape.count <= kFewAlternatives) return match_few_alternatives(pattern, shape, text);
+    return match_compiled(pattern, &shape, text);  // the braces scanned once
+  }
+  return match_compiled(pattern, nullptr, text);
 }
 
 }  // namespace quorvel::core::glob

@@ -100,11 +100,19 @@ inline std::size_t read_class(std::string_view s, std::size_t i, ByteSet& set) {
   return std::string_view::npos;
 }
 
+// The bytes that start a token other than a plain literal: `*?[\\`.
+inline constexpr auto kOpensToken = [] {
+  std::array<bool, 256> t{};
+  t['*'] = t['?'] = t['['] = t['\\'] = true;
+  return t;
+}();
+
 // Reads the tokens of `alt` in order: `emit(kind, byte, set, unterminated)`,
 // where `byte` is the Lit byte, `set` the accepted bytes of a Class, and
-// `unterminated` marks the Lit `[` of a bracket that did not close.
-template <class Emit>
-void tokenize(std::string_view alt, Emit&& emit) {
+// `unterminated` marks the Lit `[` of a bracket that did not close; and
+// `run(bytes)` for every maximal run of plain bytes, each a Lit.
+template <class Emit, class Run>
+void tokenize_runs(std::string_view alt, Emit&& emit, Run&& run) {
   const std::size_t n = alt.size();
   bool open_brackets_close = true;  // false once a `[` found no `]` to its end
   ByteSet set;
@@ -136,10 +144,22 @@ void tokenize(std::string_view alt, Emit&& emit) {
         }
         break;
       }
-      default:
-        emit(TokKind::Lit, b, set, false);
+      default: {
+        const std::size_t from = i - 1;
+        while (i < n && !kOpensToken[static_cast<std::uint8_t>(alt[i])]) ++i;
+        run(alt.substr(from, i - from));
+      }
     }
   }
+}
+
+// The same tokens, every plain byte emitted on its own.
+template <class Emit>
+void tokenize(std::string_view alt, Emit&& emit) {
+  ByteSet none;
+  tokenize_runs(alt, emit, [&](std::string_view plain) {
+    for (const char c : plain) emit(TokKind::Lit, static_cast<std::uint8_t>(c), none, false);
+  });
 }
 
 }  // namespace quorvel::core::glob
