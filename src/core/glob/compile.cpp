@@ -393,6 +393,7 @@ void emit_program(const Scan& s, void* out) {
   // costs more than the bytes it moves.
   std::memcpy(b, &h, sizeof h);
   std::memset(b + sizeof h, 0, l.joins - sizeof h);  // the header's padding
+  reinterpret_cast<ProgramHeader*>(b)->bytes_off = static_cast<std::uint32_t>(l.bytes);
   if (h.per_alternative) return;
   if (h.ngroups != 0) std::memcpy(b + l.joins, s.joins, h.ngroups * sizeof(GroupJoin));
   const std::size_t w8 = std::size_t{h.words} * 8;

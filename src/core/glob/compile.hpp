@@ -70,6 +70,7 @@ struct ProgramHeader {
   std::uint32_t tail_len;     // literal bytes every match ends with
   std::uint32_t tail_bit;     // first position of that tail (or final_bit)
   std::uint32_t early_bit;    // a trailing star: once live, the rest matches (or kNoBit)
+  std::uint32_t bytes_off;    // offset of the literal bytes from the header, for the fast paths
   bool literal;               // one piece of literals: matching is comparing
   bool middle_star;           // only one star between head and tail: they decide
   bool per_alternative;       // a bracket may straddle a brace: no automaton

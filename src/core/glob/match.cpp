@@ -257,16 +257,18 @@ void next_alternative(const BraceShape& shape, std::size_t* digit) {
 
 }  // namespace
 
-bool run_program(const Program& p, std::string_view text) {
-  const ProgramHeader& h = p.h;
+bool run_program(const void* base, std::string_view text) {
+  const auto& h = *static_cast<const ProgramHeader*>(base);
+  const auto* bytes = static_cast<const std::uint8_t*>(base) + h.bytes_off;
   const auto* s = reinterpret_cast<const std::uint8_t*>(text.data());
   const std::size_t m = text.size();
-  if (h.literal) return m == h.final_bit && (m == 0 || std::memcmp(p.bytes, s, m) == 0);
+  if (h.literal) return m == h.final_bit && (m == 0 || std::memcmp(bytes, s, m) == 0);
   // Every match starts with the literal head and ends with the literal tail.
   if (m < std::size_t{h.head_len} + h.tail_len) return false;
-  if (h.head_len != 0 && std::memcmp(p.bytes, s, h.head_len) != 0) return false;
-  if (h.tail_len != 0 && std::memcmp(p.bytes + h.tail_bit, s + m - h.tail_len, h.tail_len) != 0) return false;
+  if (h.head_len != 0 && std::memcmp(bytes, s, h.head_len) != 0) return false;
+  if (h.tail_len != 0 && std::memcmp(bytes + h.tail_bit, s + m - h.tail_len, h.tail_len) != 0) return false;
   if (h.middle_star) return true;
+  const Program p(base);
   if (h.words == 1) return simulate_one(p, s, h.head_len, m - h.tail_len);
   std::uint64_t stack[kStackWords];
   std::uint64_t* d = h.words <= kStackWords ? stack : large_set(h.words);
@@ -300,7 +302,7 @@ bool match_per_alternative(std::string_view source, const Pieces& pieces, std::s
     const Scan& scan = scan_program(alt, scratch);  // its braces are ordinary bytes
     program.resize(program_size(scan) / 8);
     emit_program(scan, program.data());
-    if (run_program(Program(program.data()), text)) return true;
+    if (run_program(program.data(), text)) return true;
     next_alternative(shape, digit);
   }
   return false;

@@ -32,8 +32,10 @@ inline constexpr std::size_t kShortPattern = 32;
 // alternative on it (a constant factor, bounded like the loop itself).
 inline constexpr std::size_t kFewAlternatives = 8;
 
-// Whether the whole `text` matches compiled program `p` (not per-alternative).
-bool run_program(const Program& p, std::string_view text);
+// Whether the whole `text` matches the compiled program that starts at
+// `base` (not per-alternative). The fast paths read only its header and
+// literal bytes; the views of a Program are set up only for the automaton.
+bool run_program(const void* base, std::string_view text);
 
 // Whether `text` matches one of the alternatives of `source`, each compiled
 // and run on its own (for brackets that straddle a brace boundary).

@@ -24,7 +24,7 @@ struct Pattern::Block {
     return {reinterpret_cast<const char*>(this + 1), source_len};
   }
   // The compiled program.
-  Program program() const { return Program(reinterpret_cast<const unsigned char*>(this) + program_off); }
+  const void* program() const { return reinterpret_cast<const unsigned char*>(this) + program_off; }
 };
 
 namespace {
@@ -89,8 +89,8 @@ Pattern Pattern::compile(std::string_view source) {
 
 bool Pattern::matches(std::string_view text) const {
   if (!block_) return text.empty();
-  const Program program = block_->program();
-  if (!program.h.per_alternative) return run_program(program, text);
+  const void* program = block_->program();
+  if (!static_cast<const ProgramHeader*>(program)->per_alternative) return run_program(program, text);
   const std::string_view source = block_->source();
   Pieces pieces;
   cut_pieces(source, pieces, nullptr);
@@ -122,7 +122,7 @@ namespace {
     mem = heap.get();
   }
   emit_program(scan, mem);
-  return run_program(Program(mem), text);
+  return run_program(mem, text);
 }
 
 }  // namespace
