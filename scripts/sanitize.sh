@@ -2,7 +2,8 @@
 # The C++ unit tests and the Python suite under AddressSanitizer and
 # UndefinedBehaviorSanitizer (g++). For Python the sanitizer runtimes are
 # preloaded and the interpreter's own leaks at exit are suppressed.
-#   scripts/sanitize.sh [all|quick]   quick: C++ tests and one interpreter
+#   scripts/sanitize.sh [all|quick|ends]   quick: C++ tests and the oldest interpreter;
+#                                          ends: the oldest and the newest
 set -uo pipefail
 cd "$(dirname "$0")/.."
 mode=${1:-all}
@@ -33,6 +34,7 @@ leak:_ctypes
 SUPP
 mapfile -t pythons < <(scripts/pythons.sh)
 [ "$mode" = quick ] && pythons=("${pythons[0]}")
+[ "$mode" = ends ] && pythons=("${pythons[0]}" "${pythons[-1]}")
 for py in "${pythons[@]}"; do
   version=$("$py" -c 'import platform; print(platform.python_version())')
   echo "== Python tests under ASan+UBSan, CPython $version"
