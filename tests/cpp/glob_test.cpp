@@ -289,6 +289,56 @@ TEST(Engine, AgreesWithReferenceOnRandomLongPatterns) {
   }
 }
 
+// Patterns of many classes (past the count at which the matcher reads
+// classes a column per byte) among stars, groups and literals, against
+// texts whose bytes the classes tell apart.
+TEST(Engine, ManyClassesAgreeWithReference) {
+  std::mt19937 rng(4242);
+  const std::vector<std::string> pieces = {"[ab]", "[!a]", "[a-c]", "[!b-c]", "[c]", "*", "?", "a", "{[a],b}", "{c,}"};
+  for (int round = 0; round < 40; ++round) {
+    std::string pat;
+    const int n = 70 + static_cast<int>(rng() % 90);
+    for (int i = 0; i < n; ++i) pat += pieces[rng() % (i % 7 == 0 ? pieces.size() : 5)];
+    const auto ref_alts = reference::expand(pat);
+    std::vector<std::vector<reference::Token>> alts;
+    if (ref_alts) {
+      for (const auto& a : *ref_alts) alts.push_back(reference::tokens(a));
+    } else {
+      alts.push_back(reference::tokens(pat));
+    }
+    const Pattern p = Pattern::compile(pat);
+    int hits = 0;
+    for (int k = 0; k < 12; ++k) {
+      // A text that one alternative matches, then for half of them one byte
+      // changed: matches and near misses.
+      std::string text;
+      for (const reference::Token& t : alts[rng() % alts.size()]) {
+        if (t.kind == 's') {
+          for (unsigned r = rng() % 4; r > 0; --r) text += "abcd"[rng() % 4];
+        } else if (t.kind == 'l') {
+          text += static_cast<char>(t.byte);
+        } else {
+          char c = 'd';
+          const unsigned from = rng() % 4;
+          for (unsigned i = 0; i < 4; ++i) {
+            const char pick = "abcd"[(from + i) % 4];
+            if (t.kind == '?' || t.member[static_cast<unsigned char>(pick)]) {
+              c = pick;
+              break;
+            }
+          }
+          text += c;
+        }
+      }
+      if (k % 2 == 1 && !text.empty()) text[rng() % text.size()] = "abcd"[rng() % 4];
+      const bool want = reference_match(alts, text);
+      hits += want;
+      ASSERT_EQ(p.matches(text), want) << "pattern " << pat << " text " << text;
+    }
+    EXPECT_GT(hits, 0) << pat;
+  }
+}
+
 // Classes accept exactly their members, whatever their runs: ranges or a
 // map, runs that cross the 64-byte words of the set, bytes 0 and 255, and
 // their negations. Every member is written escaped, so any byte may be one.

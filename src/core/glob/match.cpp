@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #if defined(__SSE2__)
@@ -90,6 +91,51 @@ inline bool class_at(const Program& p, std::uint32_t w, unsigned bit, std::uint8
   return class_accepts(p.pool + p.cls_off[rank], c);
 }
 
+// Patterns with at least this many class positions read their classes
+// through ClassColumns.
+constexpr std::uint32_t kColumnClasses = 64;
+
+// The class positions that accept a byte, as a position set, worked out the
+// first time the text holds that byte: with it, a pattern of many classes
+// costs one AND per word and byte, as its literals do, instead of one class
+// test per live class position. Kept in a grow-only per-thread buffer.
+class ClassColumns {
+ public:
+  // Columns for `p`, none filled yet.
+  explicit ClassColumns(const Program& p) : p_(p), words_(p.h.words) {
+    std::memset(slot_, 0, sizeof slot_);
+    buffer().clear();
+  }
+  // The class positions of `p` that accept `c`.
+  const std::uint64_t* column(std::uint8_t c) {
+    std::vector<std::uint64_t>& cols = buffer();
+    if (slot_[c] == 0) {
+      const std::size_t at = cols.size();
+      cols.resize(at + words_);
+      for (std::uint32_t w = 0; w < words_; ++w) {
+        std::uint64_t acc = 0;
+        for (std::uint64_t k = p_.cls[w]; k; k &= k - 1) {
+          const unsigned b = static_cast<unsigned>(__builtin_ctzll(k));
+          if (class_at(p_, w, b, c)) acc |= std::uint64_t{1} << b;
+        }
+        cols[at + w] = acc;
+      }
+      slot_[c] = static_cast<std::uint16_t>(at / words_ + 1);
+    }
+    return cols.data() + (slot_[c] - 1) * std::size_t{words_};
+  }
+
+ private:
+  // The columns of the thread's current match.
+  static std::vector<std::uint64_t>& buffer() {
+    thread_local std::vector<std::uint64_t> columns;
+    return columns;
+  }
+  const Program& p_;
+  const std::uint32_t words_;
+  std::uint16_t slot_[256];  // 1 + the column of each byte, 0 while not worked out
+};
+
 // The automaton of a program of one word, held in a register: the same steps
 // as `simulate`, with the joins as four masks per group.
 bool simulate_one(const Program& p, const std::uint8_t* s, std::size_t from, std::size_t to) {
@@ -158,10 +204,13 @@ bool simulate(const Program& p, const std::uint8_t* s, std::size_t from, std::si
   put_bit(d, h.start_bit);
   if (test_bit(p.star, h.start_bit)) put_bit(d, h.start_bit + 1);
   close_joins(p, d);
+  std::optional<ClassColumns> columns;
+  if (h.nclass >= kColumnClasses) columns.emplace(p);
   bool skip_tried = false;
   for (std::size_t i = from; i < to; ++i) {
     if (h.early_bit != kNoBit && test_bit(d, h.early_bit)) return true;
     const std::uint8_t c = s[i];
+    const std::uint64_t* column = columns ? columns->column(c) : nullptr;
     std::uint64_t carry = 0, skip_carry = 0, any = 0, changed = 0;
     for (std::uint32_t w = 0; w < words; ++w) {
       const std::uint64_t old = d[w];
@@ -170,9 +219,13 @@ bool simulate(const Program& p, const std::uint8_t* s, std::size_t from, std::si
         x = old & p.all[w];
         const std::uint64_t l = old & p.lit[w];
         if (l) x |= l & equal_bytes(p.bytes + 64 * std::size_t{w}, c);
-        for (std::uint64_t k = old & p.cls[w]; k; k &= k - 1) {
-          const unsigned b = static_cast<unsigned>(__builtin_ctzll(k));
-          if (class_at(p, w, b, c)) x |= std::uint64_t{1} << b;
+        if (column) {
+          x |= old & column[w];
+        } else {
+          for (std::uint64_t k = old & p.cls[w]; k; k &= k - 1) {
+            const unsigned b = static_cast<unsigned>(__builtin_ctzll(k));
+            if (class_at(p, w, b, c)) x |= std::uint64_t{1} << b;
+          }
         }
       }
       // Advance every accepting position; stars also stay.
