@@ -35,6 +35,7 @@ ADVERSARIAL = {
                                                   20e-3),
     "nine 10 kB classes vs 100 kB, then ? (no tail)": ("*" + ("[" + "b" * 10000 + "a]") * 9 + "?", "a" * 100000,
                                                        20e-3),
+    "3000 classes, all live, vs 100 kB (no match)": ("*" + "[!b]" * 3000 + "b?", "a" * 100000 + "c", 20e-3),
     "*.py vs 1 MB text ending in .py": ("*.py", "x" * (1 << 20) + ".py", 20e-6),
     "*.py vs 1 MB text not ending in .py": ("*.py", "x" * (1 << 20), 20e-6),
     "*.py* vs 1 MB text (memchr after the star)": ("*.py*", "x" * (1 << 20) + ".py", 1e-3),
