@@ -4,9 +4,12 @@
 // Cost bound. A text of m bytes costs at most m steps; a step costs one pass
 // over the live words of the position set (W = positions / 64 words, and the
 // positions number at most source bytes + pieces), i.e. a shift, an AND with
-// the byte's acceptance and an OR for the looping stars per word, plus for
-// each live class position a test of at most eight ranges, plus the joins of
-// at most ten groups, each over its own words. So matching is about
+// the byte's acceptance and an OR for the looping stars per word, plus the
+// joins of at most ten groups, each over its own words. Classes take part in
+// the acceptance as a column per text byte (the class positions accepting
+// it), worked out the first time the byte is seen, once per distinct byte;
+// a program of fewer than 64 classes tests its few live classes instead
+// (at most eight ranges each). So matching is about
 // (source bytes) * m / 64 word operations plus a constant per call, whatever
 // the number of alternatives, and never more than linear in the text.
 //
