@@ -238,6 +238,18 @@ bool reference_match(const std::vector<std::vector<reference::Token>>& alts, std
   return false;
 }
 
+// The reference's tokens of every alternative of `pattern` (the pattern
+// itself past the cap).
+std::vector<std::vector<reference::Token>> reference_alternatives(std::string_view pattern) {
+  std::vector<std::vector<reference::Token>> alts;
+  if (const auto expanded = reference::expand(pattern)) {
+    for (const auto& a : *expanded) alts.push_back(reference::tokens(a));
+  } else {
+    alts.push_back(reference::tokens(pattern));
+  }
+  return alts;
+}
+
 // Every pattern of up to five bytes over a small alphabet holding every
 // metacharacter, against every short text; brace expansion too.
 TEST(Engine, AgreesWithReferenceOnAllSmallPatterns) {
@@ -270,13 +282,7 @@ TEST(Engine, AgreesWithReferenceOnRandomLongPatterns) {
     std::string pat;
     const int n = 1 + static_cast<int>(rng() % 40);
     for (int i = 0; i < n; ++i) pat += pieces[rng() % pieces.size()];
-    const auto ref_alts = reference::expand(pat);
-    std::vector<std::vector<reference::Token>> alts;
-    if (ref_alts) {
-      for (const auto& a : *ref_alts) alts.push_back(reference::tokens(a));
-    } else {
-      alts.push_back(reference::tokens(pat));
-    }
+    const auto alts = reference_alternatives(pat);
     const Pattern p = Pattern::compile(pat);
     for (int k = 0; k < 20; ++k) {
       std::string text;
@@ -299,13 +305,7 @@ TEST(Engine, ManyClassesAgreeWithReference) {
     std::string pat;
     const int n = 70 + static_cast<int>(rng() % 90);
     for (int i = 0; i < n; ++i) pat += pieces[rng() % (i % 7 == 0 ? pieces.size() : 5)];
-    const auto ref_alts = reference::expand(pat);
-    std::vector<std::vector<reference::Token>> alts;
-    if (ref_alts) {
-      for (const auto& a : *ref_alts) alts.push_back(reference::tokens(a));
-    } else {
-      alts.push_back(reference::tokens(pat));
-    }
+    const auto alts = reference_alternatives(pat);
     const Pattern p = Pattern::compile(pat);
     int hits = 0;
     for (int k = 0; k < 12; ++k) {
