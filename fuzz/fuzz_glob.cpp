@@ -7,7 +7,7 @@
 #include <string_view>
 
 #include "core/glob/brace.hpp"
-#include "core/glob/inspect.hpp"
+#include "core/glob/for_tests.hpp"
 #include "core/glob/pattern.hpp"
 #include "fuzz_check.hpp"
 #include "../tests/reference/glob_reference.hpp"
@@ -22,7 +22,7 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t siz
 
   const auto alts = expand_braces_capped(pattern);
   if (alts) FUZZ_CHECK(!alts->empty() && alts->size() <= kMaxAlternatives);
-  FUZZ_CHECK(inspect::alternative_count(pattern) == (alts ? alts->size() : 1));
+  FUZZ_CHECK(for_tests::alternative_count(pattern) == (alts ? alts->size() : 1));
 
   const Pattern p = Pattern::compile(pattern);
   FUZZ_CHECK(std::string_view(p.source()) == pattern);

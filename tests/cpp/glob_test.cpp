@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "core/glob/brace.hpp"
-#include "core/glob/inspect.hpp"
+#include "core/glob/for_tests.hpp"
 #include "core/glob/pattern.hpp"
 #include "../reference/glob_reference.hpp"
 
@@ -88,7 +88,7 @@ TEST(Glob, CopiesShareAndOutliveTheOriginal) {
 }
 
 TEST(Glob, TokensOfOneAlternative) {
-  const auto t = inspect::compile_alt("a**?[!x]\\");
+  const auto t = for_tests::compile_alt("a**?[!x]\\");
   ASSERT_EQ(t.size(), 6u);
   EXPECT_EQ(t[0].kind, TokKind::Lit);
   EXPECT_EQ(t[1].kind, TokKind::Star);
@@ -142,8 +142,8 @@ TEST(Brace, Cap) {
   // Past the cap the source is its own literal alternative.
   const Pattern p = Pattern::compile(eleven);
   EXPECT_TRUE(match_once(eleven, eleven));
-  EXPECT_EQ(inspect::alternative_count(eleven), 1u);
-  EXPECT_EQ(inspect::alternative_count(ten), 1024u);
+  EXPECT_EQ(for_tests::alternative_count(eleven), 1u);
+  EXPECT_EQ(for_tests::alternative_count(ten), 1024u);
   EXPECT_TRUE(p.matches(eleven));
   EXPECT_FALSE(p.matches(std::string(11, 'a')));
   EXPECT_TRUE(Pattern::compile(ten).matches("abababaaab"));
@@ -174,11 +174,11 @@ TEST(Brace, ManySingleChoiceGroupsAreLinear) {
 }
 
 TEST(Engine, StraddlingBracketsAloneAreMatchedPerAlternative) {
-  for (const char* s : {"[{a,b}]", "x[{],a}b]", "[!{a,b}]x", "{[,a}]"}) EXPECT_TRUE(inspect::per_alternative(s)) << s;
+  for (const char* s : {"[{a,b}]", "x[{],a}b]", "[!{a,b}]x", "{[,a}]"}) EXPECT_TRUE(for_tests::per_alternative(s)) << s;
   // A bracket that closes inside its piece, or that nothing after it could
   // close, keeps the one automaton.
   for (const char* s : {"[ab]{c,d}", "{[a],b}*", "{a,b}[", "[{a,b}", "*{a,b}[[[x", "x{a,b}["}) {
-    EXPECT_FALSE(inspect::per_alternative(s)) << s;
+    EXPECT_FALSE(for_tests::per_alternative(s)) << s;
   }
 }
 

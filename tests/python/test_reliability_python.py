@@ -1,6 +1,6 @@
 """Hostile callers at the Python boundary: deep re-entrant recursion, huge
 ints, instances the module did not build, re-entry during type creation,
-exceptions raised while a bool is inspected, and str subclasses with equal
+exceptions raised while a bool is examined, and str subclasses with equal
 text. A scenario that could crash or hang runs in a child process under a
 time limit, so that it fails instead of stalling the suite.
 """
@@ -214,7 +214,7 @@ def test_reentering_type_creation_raises_instead_of_hanging():
     assert r.stdout.strip() == f"imported {expected}", r.stdout + r.stderr[-2000:]
 
 
-# --- exceptions raised while a bool argument is inspected propagate --------------------------------
+# --- exceptions raised while a bool argument is examined propagate --------------------------------
 
 class Boom(Exception):
     pass
@@ -228,7 +228,7 @@ def _raiser(exc):
 
 @pytest.mark.parametrize("attr", ["__module__", "__name__"])
 @pytest.mark.parametrize("exc", [Boom, KeyboardInterrupt])
-def test_bool_conversion_lets_type_inspection_errors_through(attr, exc):
+def test_bool_conversion_lets_type_check_errors_through(attr, exc):
     meta = type("Meta", (type,), {attr: _raiser(exc)})
     odd = meta("Odd", (), {})()
     with pytest.raises(exc):

@@ -9,7 +9,7 @@
 // token.hpp (the one tokenizer), compile.hpp (the position automaton),
 // match.hpp (the one matcher, its fast paths and its cost bound: about
 // source bytes * text bytes / 64 word operations plus a constant per call,
-// independent of the number of alternatives). inspect.hpp is for tests.
+// independent of the number of alternatives). for_tests.hpp is for tests only.
 #pragma once
 
 #include <cstddef>

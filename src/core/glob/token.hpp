@@ -2,7 +2,7 @@
 // bytes Lit, `[...]` Class. Braces and commas are ordinary bytes here.
 //
 // One reader serves every user (the compiler, the short-pattern loop and the
-// inspection header). It reads each byte of the alternative a bounded number
+// test-only header). It reads each byte of the alternative a bounded number
 // of times: once a `[` is found unterminated, every later `[` of the same text
 // is unterminated too (the class scan already went to the end and met no
 // closing `]`), so it is not scanned again.

@@ -1,4 +1,4 @@
-// Inspection of the glob room, for tests, fuzzing and benchmarks only: the
+// A look into the glob room, for tests, fuzzing and benchmarks only: the
 // tokens of one alternative as the dialect defines them, and the facts a
 // test may check about a compiled pattern.
 #pragma once
@@ -12,7 +12,7 @@
 #include "core/glob/pattern.hpp"
 #include "core/glob/token.hpp"
 
-namespace quorvel::core::glob::inspect {
+namespace quorvel::core::glob::for_tests {
 
 // One token of an alternative.
 struct Tok {
@@ -45,4 +45,4 @@ inline bool per_alternative(std::string_view source) {
   return scan_program(source, pieces, scratch).h.per_alternative;
 }
 
-}  // namespace quorvel::core::glob::inspect
+}  // namespace quorvel::core::glob::for_tests
