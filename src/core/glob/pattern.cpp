@@ -11,20 +11,28 @@
 
 namespace quorvel::core::glob {
 
-// The one heap block of a pattern: this header, the source bytes, then the
-// compiled program at the next 8-byte boundary.
+namespace {
+
+// The head of a compiled form: then the source bytes, then the compiled
+// program at the next 8-byte boundary.
+struct Head {
+  std::uint64_t total;       // bytes of the whole compiled form
+  std::uint32_t source_len;  // bytes of the source
+  std::uint32_t program_off; // offset of the program from the head
+};
+
+constexpr std::size_t align8(std::size_t n) { return (n + 7) & ~std::size_t{7}; }
+
+const Head& head_of(const void* block) { return *static_cast<const Head*>(block); }
+
+}  // namespace
+
+// A pattern's heap block: the reference count, then the compiled form.
 struct Pattern::Block {
   std::atomic<std::uint32_t> refs;  // patterns sharing the block
-  std::uint32_t source_len;         // bytes of the source
-  std::size_t program_off;          // offset of the program from the block
-  std::size_t total;                // bytes of the whole block
-
-  // The source text.
-  std::string_view source() const {
-    return {reinterpret_cast<const char*>(this + 1), source_len};
-  }
-  // The compiled program.
-  const void* program() const { return reinterpret_cast<const unsigned char*>(this) + program_off; }
+  std::uint32_t unused;             // keeps the compiled form 8-byte aligned
+  // The compiled form that follows.
+  const void* form() const { return this + 1; }
 };
 
 namespace {
@@ -74,32 +82,55 @@ const Scan& scan_source(std::string_view source, ScanScratch& scratch) {
 
 }  // namespace
 
-Pattern Pattern::compile(std::string_view source) {
+std::size_t compiled_size(std::string_view source) {
   ScanScratch scratch(source);
-  const Scan& scan = scan_source(source, scratch);
-  const std::size_t program_off = (sizeof(Block) + source.size() + 7) & ~std::size_t{7};
-  const std::size_t total = program_off + program_size(scan);
-  void* mem = ::operator new(total);
-  Pattern p;
-  p.block_ = new (mem) Block{{1}, static_cast<std::uint32_t>(source.size()), program_off, total};
-  if (!source.empty()) std::memcpy(static_cast<unsigned char*>(mem) + sizeof(Block), source.data(), source.size());
-  emit_program(scan, static_cast<unsigned char*>(mem) + program_off);
-  return p;
+  return align8(sizeof(Head) + source.size()) + program_size(scan_source(source, scratch));
 }
 
-bool Pattern::matches(std::string_view text) const {
-  if (!block_) return text.empty();
-  const void* program = block_->program();
+PatternView compile_into(std::string_view source, void* out) {
+  ScanScratch scratch(source);
+  const Scan& scan = scan_source(source, scratch);
+  const std::size_t program_off = align8(sizeof(Head) + source.size());
+  auto* b = static_cast<unsigned char*>(out);
+  new (out) Head{program_off + program_size(scan), static_cast<std::uint32_t>(source.size()),
+                 static_cast<std::uint32_t>(program_off)};
+  if (!source.empty()) std::memcpy(b + sizeof(Head), source.data(), source.size());
+  emit_program(scan, b + program_off);
+  return PatternView(out);
+}
+
+bool PatternView::matches(std::string_view text) const {
+  const Head& h = head_of(block_);
+  const void* program = static_cast<const unsigned char*>(block_) + h.program_off;
   if (!static_cast<const ProgramHeader*>(program)->per_alternative) return run_program(program, text);
-  const std::string_view source = block_->source();
+  const std::string_view source = this->source();
   Pieces pieces;
   cut_pieces(source, pieces, nullptr);
   return match_per_alternative(source, pieces, text);
 }
 
-SourceText Pattern::source() const { return block_ ? block_->source() : std::string_view(); }
+SourceText PatternView::source() const {
+  return std::string_view(static_cast<const char*>(block_) + sizeof(Head), head_of(block_).source_len);
+}
 
-std::size_t Pattern::bytes_kept() const { return block_ ? block_->total : 0; }
+std::size_t PatternView::size() const { return head_of(block_).total; }
+
+Pattern Pattern::compile(std::string_view source) {
+  const std::size_t size = compiled_size(source);
+  void* mem = ::operator new(sizeof(Block) + size);
+  Pattern p;
+  p.block_ = new (mem) Block{{1}, 0};
+  compile_into(source, static_cast<unsigned char*>(mem) + sizeof(Block));
+  return p;
+}
+
+PatternView Pattern::view() const { return PatternView(block_->form()); }
+
+bool Pattern::matches(std::string_view text) const { return block_ ? view().matches(text) : text.empty(); }
+
+SourceText Pattern::source() const { return block_ ? view().source() : SourceText(std::string_view()); }
+
+std::size_t Pattern::bytes_kept() const { return block_ ? sizeof(Block) + view().size() : 0; }
 
 namespace {
 

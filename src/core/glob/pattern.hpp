@@ -26,7 +26,40 @@ struct SourceText : std::string_view {
   operator std::string() const { return std::string(data(), size()); }
 };
 
-// A compiled glob. Immutable once built; copies share its one block.
+// A compiled pattern in memory that the caller owns, in three steps that
+// share one description of the layout:
+//   compiled_size(source)      the exact bytes (a multiple of 8) it takes;
+//   compile_into(source, out)  lays it out at `out` (8-byte aligned, that many
+//                              bytes) and gives a view of it;
+//   PatternView(out)           a non-owning view of memory so laid out.
+// The compiled form holds its own copy of the source; it points nowhere
+// outside itself, so it may be copied or moved as bytes. Sizing reads the
+// source once and emitting once more (each pass is linear in the source).
+std::size_t compiled_size(std::string_view source);
+
+class PatternView;
+PatternView compile_into(std::string_view source, void* out);
+
+// A compiled pattern that someone else keeps alive: a pointer, copied freely.
+class PatternView {
+ public:
+  // Views the compiled form at `block` (laid out by compile_into).
+  explicit PatternView(const void* block) noexcept : block_(block) {}
+
+  // Whether the whole `text` matches one of the alternatives.
+  bool matches(std::string_view text) const;
+  // The text exactly as given to compile_into: the display of the pattern.
+  SourceText source() const;
+  // The bytes of the compiled form (what compiled_size gave).
+  std::size_t size() const;
+
+ private:
+  const void* block_;  // never null
+};
+
+// A compiled glob that keeps its compiled form alive: one shared heap block
+// (a reference count, then the compiled form). Immutable once built; copies
+// share the block.
 class Pattern {
  public:
   // The empty pattern: it matches only the empty text.
@@ -42,8 +75,7 @@ class Pattern {
   // Drops this pattern's share of its block.
   ~Pattern();
 
-  // Never fails: every text is a pattern. One heap block holds the source
-  // and the compiled form.
+  // Never fails (but for memory): every text is a pattern.
   static Pattern compile(std::string_view source);
 
   // Whether the whole `text` matches one of the alternatives.
@@ -52,12 +84,14 @@ class Pattern {
   // The text exactly as given to compile: the display of the pattern.
   SourceText source() const;
 
-  // The bytes of the pattern's block (source and compiled form).
+  // The bytes of the pattern's block (reference count and compiled form).
   std::size_t bytes_kept() const;
 
  private:
   struct Block;
   Block* block_ = nullptr;  // null for the empty pattern
+  // The compiled form in the block.
+  PatternView view() const;
 };
 
 // The same answer as Pattern::compile(pattern).matches(text), keeping
