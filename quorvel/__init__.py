@@ -1,0 +1,45 @@
+"""quorvel: parse and apply `-D` directives, `ACTION:[<KIND>]NAME[@PATH][=NOTE]`.
+
+The public package over the compiled module `_quorvel`: everything of
+`_quorvel` (`parse`, `expand`, `Directive`, `lint_fold`, `Ladder`, ...), plus
+
+- `escape(text)`: the NAME or PATH glob that matches exactly `text`;
+- `explain(...)`: a fold's result with the part each directive played in it;
+- pickling and copying of `Directive` and `Ladder` objects;
+- `quorvel.cli`: a repeatable `-D` option for argparse and click;
+- `python -m quorvel check FILE...` and `python -m quorvel explain ...`.
+"""
+from __future__ import annotations
+
+import copyreg
+from typing import List, Tuple
+
+from _quorvel import Directive, DirectiveError, Ladder, expand, glob_match, lint_fold, lint_settings, parse
+
+from ._escape import directive_text, escape
+from ._explain import Explanation, Trace, explain
+
+__version__ = "0.1.0"
+
+__all__ = [
+    "parse", "glob_match", "expand", "lint_fold", "lint_settings", "Directive", "Ladder", "DirectiveError",
+    "escape", "explain", "Explanation", "Trace", "__version__",
+]
+
+
+def _reduce_directive(d: Directive) -> Tuple[object, Tuple[str]]:
+    # Rebuilt by the module's own parse, so unpickling needs only _quorvel.
+    return parse, (directive_text(d),)
+
+
+def _ladder(levels: List[str]) -> Ladder:
+    """Rebuilds a pickled or copied Ladder (the class itself is not importable by name)."""
+    return Ladder(levels)
+
+
+def _reduce_ladder(ladder: Ladder) -> Tuple[object, Tuple[List[str]]]:
+    return _ladder, (ladder.levels,)
+
+
+copyreg.pickle(Directive, _reduce_directive)
+copyreg.pickle(Ladder, _reduce_ladder)

@@ -1,0 +1,54 @@
+"""Text helpers shared by the package: the white space that the directive
+grammar trims, the lint verbs' spelling rule, the quoted form of the
+library's messages, and the lines of a directive file."""
+from __future__ import annotations
+
+from typing import Iterator, Optional, Tuple
+
+import _quorvel
+
+# The characters that every trim of the directive grammar removes (the Unicode
+# White_Space set; str.isspace() differs from it).
+WHITE_SPACE = (
+    "\t\n\x0b\x0c\r \x85\xa0\u1680\u2000\u2001\u2002\u2003\u2004\u2005\u2006"
+    "\u2007\u2008\u2009\u200a\u2028\u2029\u202f\u205f\u3000"
+)
+
+# The lint verbs by their spelled-out token, as lint_fold reads them.
+LINT_VERBS = {"suppress": "suppress", "deescalate": "de-escalate", "escalate": "escalate",
+              "note": "note", "set": "set", "settings": "set"}
+
+
+def lint_verb(token: str) -> Optional[str]:
+    """The lint verb that lint_fold reads in `token` ("suppress", "de-escalate",
+    "escalate", "note" or "set"), or None when it reads none."""
+    key = token.strip(WHITE_SPACE).translate(_ASCII_LOWER_NO_HYPHEN)
+    return LINT_VERBS.get(key)
+
+
+_ASCII_LOWER_NO_HYPHEN = {**{c: c + 32 for c in range(ord("A"), ord("Z") + 1)}, ord("-"): None}
+
+
+def quoted(text: str) -> str:
+    """`text` in the quoted form of the library's messages (double quotes, backslash
+    escapes), as the library itself writes it."""
+    other = "b" if text == "a" else "a"
+    try:
+        _quorvel.parse(other + ":x", actions=frozenset({text}))
+    except _quorvel.DirectiveError as e:
+        message = str(e)
+        return message[message.index("; allowed: [") + len("; allowed: ["):-1]
+    raise AssertionError("an action outside the allowed set was accepted")
+
+
+def directive_lines(text: str) -> Iterator[Tuple[int, str]]:
+    """The directive lines of a directive file, as (line number from 1, line): blank and
+    comment lines are skipped, trailing white space is removed and leading white space
+    is kept."""
+    if text.startswith("\ufeff"):
+        text = text[1:]
+    for number, line in enumerate(text.split("\n"), 1):
+        line = line.rstrip(WHITE_SPACE)  # a CR before the line feed is white space too
+        body = line.lstrip(WHITE_SPACE)
+        if body and not body.startswith("#"):
+            yield number, line

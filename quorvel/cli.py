@@ -1,0 +1,216 @@
+"""A repeatable `-D` option for command-line tools, with argparse or click.
+
+Each `-D` value is one directive, `@FILE` for a directive file, or `@-` for
+standard input. The option checks the verbs, if given, and its errors name the
+value that failed, and the line for a directive file:
+
+    parser.add_argument("-D", dest="directives", action=quorvel.cli.DirectiveAction, lint=True)
+
+    tool: error: argument -D: @rules.txt:7: unknown action "supress"; did you mean "suppress"?
+
+`load(value)` does the same for one value and keeps where each directive came from.
+"""
+from __future__ import annotations
+
+import argparse
+import difflib
+import functools
+import sys
+from typing import TYPE_CHECKING, Any, Callable, Dict, Iterable, List, NamedTuple, Optional, Sequence, Union
+
+from _quorvel import Directive, DirectiveError, expand, parse
+
+from ._text import LINT_VERBS, directive_lines, lint_verb, quoted
+
+if TYPE_CHECKING:
+    import click
+
+__all__ = ["Sourced", "Verbs", "load", "read_source", "DirectiveAction", "click_type"]
+
+# The five lint verbs, spelled as lint_fold's documentation spells them.
+_LINT_SPELLINGS = sorted(set(LINT_VERBS.values()))
+
+
+class Sourced(NamedTuple):
+    """A directive and where it came from: "<inline>", or the file (or "<stdin>") and line."""
+
+    directive: Directive
+    origin: str
+
+
+class Verbs:
+    """The verbs that a tool takes, compared exactly or, with `lint`, in every spelling
+    that lint_fold reads (case, hyphens and surrounding white space do not matter)."""
+
+    def __init__(self, verbs: Optional[Iterable[str]] = None, *, lint: bool = False) -> None:
+        self.lint = lint
+        self.allowed: Optional[Dict[str, str]] = None  # compared form -> spelling shown
+        if lint:
+            self.allowed = {}
+            for verb in _LINT_SPELLINGS if verbs is None else verbs:
+                key = lint_verb(verb)
+                if key is None:
+                    raise ValueError(f"{verb!r} is not a lint verb (one of {', '.join(_LINT_SPELLINGS)})")
+                self.allowed.setdefault(key, verb)
+        elif verbs is not None:
+            if isinstance(verbs, str):
+                raise TypeError("verbs: give a collection of verbs, not one str")
+            self.allowed = {verb: verb for verb in verbs}
+
+    def refusal(self, action: str) -> Optional[str]:
+        """None when `action` is allowed, else the message that refuses it."""
+        if self.allowed is None:
+            return None
+        key = lint_verb(action) if self.lint else action
+        if key is not None and key in self.allowed:
+            return None
+        message = f"unknown action {quoted(action)}"
+        near = difflib.get_close_matches(_compared(action, self.lint), list(self.allowed), n=1, cutoff=0.6)
+        if near:
+            return f"{message}; did you mean {quoted(self.allowed[near[0]])}?"
+        shown = sorted(self.allowed.values(), key=lambda v: v.encode())
+        return f"{message}; allowed: [{', '.join(quoted(v) for v in shown)}]"
+
+
+def _compared(action: str, lint: bool) -> str:
+    """The form of an unknown token that is compared with the allowed ones for a suggestion."""
+    if not lint:
+        return action
+    key = action.strip().lower().replace("-", "")
+    return {"deescalate": "de-escalate", "settings": "set"}.get(key, key)
+
+
+def load(value: str, *, verbs: Union[Verbs, Iterable[str], None] = None, lint: bool = False) -> List[Sourced]:
+    """The directives of one `-D` value with their origins, as `expand(value)` reads them.
+
+    With `verbs` (or `lint`), every action must be one of the verbs (see `Verbs`). Raises
+    `DirectiveError` whose message starts with the origin: "<inline>: ", or the file's name
+    and the line ("rules.txt:7: "), or the name alone when the file cannot be read.
+    """
+    check = verbs if isinstance(verbs, Verbs) else Verbs(verbs, lint=lint)
+    sourced = _load(value)
+    for d, origin in sourced:
+        refusal = check.refusal(d.action)
+        if refusal is not None:
+            raise DirectiveError(f"{origin}: {refusal}")
+    return sourced
+
+
+def _load(value: str) -> List[Sourced]:
+    if not value.startswith("@"):
+        return [Sourced(d, "<inline>") for d in expand(value)]
+    name = "<stdin>" if value == "@-" else value[1:]
+    sourced = []
+    for number, line in directive_lines(read_source(value[1:])):
+        try:
+            sourced.append(Sourced(parse(line), f"{name}:{number}"))
+        except DirectiveError as e:
+            raise DirectiveError(f"{name}:{number}: {e}") from None
+    return sourced
+
+
+def read_source(path: str) -> str:
+    """The text of a directive file, or of standard input for "-", as `expand("@" + path)`
+    reads it; `DirectiveError` with the module's message when it cannot be read."""
+    name = "<stdin>" if path == "-" else path
+    try:
+        if path == "-":
+            data = sys.stdin.buffer.read()
+        else:
+            with open(path, "rb") as f:
+                data = f.read()
+    except (OSError, ValueError, AttributeError) as e:
+        expand("@" + path)  # raises with the module's own wording (the system's message, a NUL in the name)
+        raise DirectiveError(f"{name}: {e}") from None
+    try:
+        return data.decode("utf-8")
+    except UnicodeDecodeError:
+        raise DirectiveError(f"{name}: stream did not contain valid UTF-8") from None
+
+
+def _value_error(value: str, error: DirectiveError) -> str:
+    """The message for a `-D` value that failed, naming the value once: "VALUE: what failed"
+    for an inline value, "@FILE:LINE: what failed" for a line of a file."""
+    message = str(error)
+    if message.startswith("<inline>: "):
+        return f"{value}: {message[len('<inline>: '):]}"
+    if value.startswith("@") and value != "@-" and message.startswith(value[1:] + ":"):
+        return "@" + message
+    return f"{value}: {message}"
+
+
+class DirectiveAction(argparse.Action):
+    """An argparse action for a repeatable `-D VALUE`: appends the value's directives (or,
+    with `sourced=True`, `Sourced` pairs) to the destination list, or ends with the parser's
+    usage error naming the value.
+
+        parser.add_argument("-D", dest="directives", action=DirectiveAction, verbs={"allow", "deny"})
+
+    Extra keywords: `verbs` (the allowed verbs; exact), `lint=True` (the lint verbs in any
+    spelling that lint_fold reads; `verbs` then names some of them), `sourced`.
+    """
+
+    def __init__(
+        self,
+        option_strings: Sequence[str],
+        dest: str,
+        *,
+        verbs: Optional[Iterable[str]] = None,
+        lint: bool = False,
+        sourced: bool = False,
+        default: Any = None,
+        metavar: Union[str, None] = "VALUE",
+        help: Optional[str] = "ACTION:[<KIND>]NAME[@PATH][=NOTE], @FILE or @- (repeatable)",
+        **kwargs: Any,
+    ) -> None:
+        if kwargs.get("nargs") is not None:
+            raise ValueError("DirectiveAction takes one value per option")
+        super().__init__(option_strings, dest, default=[] if default is None else default, metavar=metavar,
+                         help=help, **kwargs)
+        self.verbs = Verbs(verbs, lint=lint)
+        self.sourced = sourced
+
+    def __call__(self, parser: argparse.ArgumentParser, namespace: argparse.Namespace,
+                 values: Union[str, Sequence[Any], None], option_string: Optional[str] = None) -> None:
+        value = str(values)
+        try:
+            loaded = load(value, verbs=self.verbs)
+        except DirectiveError as e:
+            raise argparse.ArgumentError(self, _value_error(value, e)) from None
+        items = list(getattr(namespace, self.dest, None) or [])
+        items += loaded if self.sourced else [s.directive for s in loaded]
+        setattr(namespace, self.dest, items)
+
+
+def click_type(*, verbs: Optional[Iterable[str]] = None, lint: bool = False) -> click.ParamType:
+    """A click parameter type for `-D`: each value becomes the list of its directives.
+    With `multiple=True` the option gives a tuple of such lists, in order:
+
+        @click.option("-D", "directives", type=quorvel.cli.click_type(lint=True), multiple=True)
+        def main(directives):
+            directives = [d for value in directives for d in value]
+
+    click is imported here, on first use; the package does not need it otherwise.
+    """
+    return _click_class()(Verbs(verbs, lint=lint))
+
+
+@functools.lru_cache(maxsize=None)
+def _click_class() -> Callable[[Verbs], click.ParamType]:
+    import click
+
+    class DirectiveType(click.ParamType):
+        name = "directive"
+
+        def __init__(self, verbs: Verbs) -> None:
+            self.verbs = verbs
+
+        def convert(self, value: Any, param: Optional[click.Parameter], ctx: Optional[click.Context]) -> Any:
+            if isinstance(value, list):  # already converted (a default, say)
+                return value
+            try:
+                return [s.directive for s in load(str(value), verbs=self.verbs)]
+            except DirectiveError as e:
+                self.fail(_value_error(str(value), e), param, ctx)
+
+    return DirectiveType
