@@ -1,259 +1,150 @@
 #!/usr/bin/env python3
-"""Benchmarks of _quorvel against what a user would pick instead.
+"""Benchmarks of _quorvel against what a user would write instead.
 
-Every figure is a ratio of two timings taken in this one run, on this one
-machine. Run through bench/run.sh, which builds the module, the floor module
-and the core micro-benchmarks first.
+    scripts/build.sh && PYTHONPATH=build python3 bench/run.py [--quick] [SECTION ...]
 
-    PYTHONPATH=build:build/bench python3 bench/run.py [--quick] [--boundary]
-
---boundary runs only the table of the boundary and the folds (see README);
---against PATH/_quorvel.abi3.so adds, to that table, the same figures for
-another build of the module loaded into this same process (before/after).
+Sections (all by default): folds, e2e, memory, expand, glob. Every figure is
+a ratio of timings taken in this one run: the contenders of a comparison are
+timed in interleaved rounds and the best round of each counts, so a noisy
+neighbour slows both alike. The peer is bench/peer.py (see bench/README.md).
+Memory is measured in fresh child processes, one per shape.
 """
+import argparse
 import fnmatch
 import os
 import random
+import re
+import subprocess
 import sys
+import sysconfig
 import tempfile
-import time
 import timeit
 
-import _benchfloor
-import _quorvel as q
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, HERE)
+import peer  # noqa: E402
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-import baseline as py  # noqa: E402
-
-QUICK = "--quick" in sys.argv
-BOUNDARY_ONLY = "--boundary" in sys.argv
-AGAINST = sys.argv[sys.argv.index("--against") + 1] if "--against" in sys.argv else None
-REPEAT = 3 if QUICK else 7
+SECTIONS = ("folds", "e2e", "memory", "expand", "glob")
+OPTS = None  # the parsed command line
+q = None  # the module under test, imported once the command line is read
 
 
-def best(fn, number):
-    """Seconds per call: the best of REPEAT runs of `number` calls."""
-    return min(timeit.Timer(fn).repeat(repeat=REPEAT, number=number)) / number
+def rounds():
+    return 3 if OPTS.quick else 7
 
 
-def best_of(fns, number):
-    """Seconds per call of each function, measured in interleaved rounds so
-    that a noisy neighbour slows all of them alike; the best round counts."""
+def best_of(fns, number, repeat=None):
+    """Seconds per call of each function, in interleaved rounds; the best round counts."""
     timers = [timeit.Timer(f) for f in fns]
     out = [float("inf")] * len(fns)
-    for _ in range(REPEAT):
+    for _ in range(repeat or rounds()):
         for i, t in enumerate(timers):
             out[i] = min(out[i], t.timeit(number) / number)
     return out
 
 
-def ns(seconds):
-    return f"{seconds * 1e9:8.1f} ns"
+def scaled(n):
+    return max(1, n // 4) if OPTS.quick else n
 
 
-def rss():
-    with open("/proc/self/statm") as f:
-        return int(f.read().split()[1]) * os.sysconf("SC_PAGE_SIZE")
-
-
-# --- glob_match ------------------------------------------------------------------
-
-GLOB_CASES = [
-    ("*.py", "src/pkg/module.py"), ("*.py", "README.md"), ("test_*", "test_parser"),
-    ("src/**/*.rs", "src/core/glob/pattern.rs"), ("[!_]*", "public_name"), ("[!_]*", "_private"),
-    ("*.[ch]", "main.c"), ("docs/*.md", "docs/guide.md"), ("?ain.c", "main.c"), ("*_test.go", "parser_test.go"),
-]
-BRACE_CASES = [("{src,lib}/*.{c,h}", "lib/x.h"), ("{src,lib}/*.{c,h}", "bin/x.h")]
-
-
-def bench_glob():
-    print("== glob_match, per call (ratios: fnmatch.fnmatchcase warm / glob_match; glob_match / floor)")
-    number = 20_000 if QUICK else 200_000
-    worst_speedup, worst_floor = None, 0.0
-    for pattern, text in GLOB_CASES + BRACE_CASES:
-        ours = q.glob_match(pattern, text)
-        fns = [lambda: _benchfloor.glob_match(pattern, text), lambda: q.glob_match(pattern, text)]
-        plain = (pattern, text) in GLOB_CASES
-        if plain:
-            assert fnmatch.fnmatchcase(text, pattern) == ours, (pattern, text)
-            fnmatch.fnmatchcase(text, pattern)  # warm fnmatch's cache
-            fns.append(lambda: fnmatch.fnmatchcase(text, pattern))
-        floor, t_ours, *rest = best_of(fns, number)
-        line = f"  {pattern!r:22} {text!r:28} quorvel {ns(t_ours)}  floor {ns(floor)}  x{t_ours / floor:4.2f} floor"
-        worst_floor = max(worst_floor, t_ours / floor)
-        if plain:
-            t_fn = rest[0]
-            speedup = t_fn / t_ours
-            worst_speedup = speedup if worst_speedup is None else min(worst_speedup, speedup)
-            line += f"  fnmatch {ns(t_fn)}  {speedup:5.2f}x faster"
-        print(line)
-    print(f"  worst: {worst_speedup:.2f}x faster than fnmatchcase (target >= 2); "
-          f"at most {worst_floor:.2f}x the floor (target <= 3 for short patterns)")
-    return worst_speedup, worst_floor
-
-
-# --- matching and the folds --------------------------------------------------------
+# --- the corpus -----------------------------------------------------------------------
 
 CHECKS = ["long-line", "unused-import", "missing-docstring", "trailing-whitespace", "bare-except", "too-many-args",
           "shadowed-name", "todo-marker", "line-too-long", "wildcard-import"]
 KINDS = ["py", "rs", "c", "md"]
 DIRS = ["src", "tests", "lib", "docs", "tools"]
+VERBS = ["suppress", "escalate", "de-escalate", "note", "advance", "hold"]
 
 
-def make_specs(n, seed=7):
+def make_specs(n, seed=7, dirs=DIRS):
+    """n directive strings: six verbs (two of them no lint verb), names, kinds, paths and notes at random."""
     rng = random.Random(seed)
-    verbs = ["suppress", "escalate", "de-escalate", "note", "advance", "hold"]
     specs = []
     for i in range(n):
-        verb = rng.choice(verbs)
+        verb = rng.choice(VERBS)
         check = rng.choice(CHECKS)
         name = rng.choice([check, check.split("-")[0] + "-*", "*", f"{check[:4]}*"])
         kind = rng.choice(["", "", f"<{rng.choice(KINDS)}>"])
-        path = rng.choice(["", "", f"@{rng.choice(DIRS)}/**", f"@{rng.choice(DIRS)}/*.{rng.choice(KINDS)}"])
+        path = rng.choice(["", "", f"@{rng.choice(dirs)}/**", f"@{rng.choice(dirs)}/*.{rng.choice(KINDS)}"])
         note = rng.choice(["", f"=reason {i}"])
         specs.append(f"{verb}:{kind}{name}{path}{note}")
     return specs
 
 
-TARGET = dict(names=["long-line"], qualifier="py", scopes=["src/pkg/module.py"])
+TARGET = dict(names=["long-line"], qualifier="py", scopes=["src/pkg/module.py", "tests/test_a.py"])
+
+
+def load_both(specs):
+    """The module's directives and the peer's, checked to fold alike."""
+    ours, theirs = [q.parse(s) for s in specs], [peer.parse(s) for s in specs]
+    return ours, peer.lint_rules(theirs), theirs
+
+
+# --- folds ----------------------------------------------------------------------------
 
 
 def bench_folds():
-    print("== Directive.matches, lint_fold and Ladder.fold (ratio: pure-Python re baseline / quorvel)")
-    results = {}
-    ladder, py_ladder = q.Ladder(["draft", "review", "final"]), py.Ladder(["draft", "review", "final"])
-    steps, drop = {"advance": 1, "escalate": -1}, {"hold", "suppress"}
-    for n in (10, 100, 1000):
-        specs = make_specs(n)
-        ours, theirs = [q.parse(s) for s in specs], [py.parse(s) for s in specs]
-        number = max(200, (20_000 if QUICK else 100_000) // n)
-        kw = TARGET
+    print("== lint_fold against the peer (one name, a qualifier, two scopes; make_specs directives)")
+    kw = TARGET
+    empty = []
+    per = {}
+    for n in (1, 10, 100, 1_000, 10_000):
+        ours, rules, _ = load_both(make_specs(n))
+        assert q.lint_fold("warning", ours, **kw) == peer.lint_fold("warning", rules, **kw)
+        number = scaled(max(20, 400_000 // (n + 20)))
+        t0, t_ours, t_peer = best_of([lambda: q.lint_fold("warning", empty, **kw),
+                                      lambda: q.lint_fold("warning", ours, **kw),
+                                      lambda: peer.lint_fold("warning", rules, **kw)], number)
+        per[n] = (t_ours - t0) / n
+        print(f"  {n:>6} directives: quorvel {t_ours * 1e6:9.2f} us  peer {t_peer * 1e6:9.2f} us  "
+              f"{t_peer / t_ours:5.1f}x  ({per[n] * 1e9:5.1f} ns per directive beyond the empty call)")
+    print(f"  target >= 3x / >= 10x / >= 8x at 1 / 100 / 10,000 directives")
 
-        assert [d.matches(**kw) for d in ours] == [d.matches(**kw) for d in theirs]
-        t_ours, t_py = best_of([lambda: [d.matches(kw["names"], qualifier="py", scopes=kw["scopes"]) for d in ours],
-                                lambda: [d.matches(kw["names"], "py", kw["scopes"]) for d in theirs]], number)
-        print(f"  matches      x{n:<5} quorvel {t_ours * 1e6:9.1f} us  baseline {t_py * 1e6:9.1f} us  "
-              f"{t_py / t_ours:6.1f}x")
+    # Per-directive cost as the rule list grows: distinct directives in load
+    # order and shuffled, against 1,000 directives repeated ten times.
+    specs = make_specs(10_000)
+    ours = [q.parse(s) for s in specs]
+    shuffled = ours[:]
+    random.Random(3).shuffle(shuffled)
+    small = [q.parse(s) for s in specs[:100]]
+    repeated = [q.parse(s) for s in specs[:1_000]] * 10
+    number = scaled(200)
+    t0, t_small0, t_small, t_big, t_shuf, t_rep = best_of([
+        lambda: q.lint_fold("warning", empty, **kw),
+        lambda: [q.lint_fold("warning", empty, **kw) for _ in range(100)],
+        lambda: [q.lint_fold("warning", small, **kw) for _ in range(100)],
+        lambda: q.lint_fold("warning", ours, **kw),
+        lambda: q.lint_fold("warning", shuffled, **kw),
+        lambda: q.lint_fold("warning", repeated, **kw)], number)
+    small_each = (t_small - t_small0) / 100 / 100
+    big, shuf, rep = ((t - t0) / 10_000 for t in (t_big, t_shuf, t_rep))
+    print(f"  per directive: 100 {small_each * 1e9:.1f} ns; 10,000 distinct {big * 1e9:.1f} ns "
+          f"({big / small_each:.2f}x), shuffled {shuf * 1e9:.1f} ns ({shuf / small_each:.2f}x), "
+          f"1,000 x 10 {rep * 1e9:.1f} ns ({rep / small_each:.2f}x)  (target <= 1.3x)")
 
-        assert q.lint_fold("warning", ours, **kw) == py.lint_fold("warning", theirs, **kw)
-        t_ours, t_py = best_of([lambda: q.lint_fold("warning", ours, **kw),
-                                lambda: py.lint_fold("warning", theirs, **kw)], number)
-        results[("lint_fold", n)] = t_py / t_ours
-        print(f"  lint_fold    x{n:<5} quorvel {t_ours * 1e6:9.1f} us  baseline {t_py * 1e6:9.1f} us  "
-              f"{t_py / t_ours:6.1f}x")
-
-        assert ladder.fold("draft", ours, steps=steps, drop=drop, **kw) == py_ladder.fold(
-            "draft", theirs, steps=steps, drop=drop, **kw)
-        t_ours, t_py = best_of([lambda: ladder.fold("draft", ours, steps=steps, drop=drop, **kw),
-                                lambda: py_ladder.fold("draft", theirs, steps=steps, drop=drop, **kw)], number)
-        results[("Ladder.fold", n)] = t_py / t_ours
-        print(f"  Ladder.fold  x{n:<5} quorvel {t_ours * 1e6:9.1f} us  baseline {t_py * 1e6:9.1f} us  "
-              f"{t_py / t_ours:6.1f}x")
-    print(f"  with 100 directives: lint_fold {results[('lint_fold', 100)]:.1f}x, "
-          f"Ladder.fold {results[('Ladder.fold', 100)]:.1f}x (target >= 10)")
-    return results
-
-
-# --- expand ---------------------------------------------------------------------------
-
-
-def bench_expand():
-    print("== expand('@file') (ratio: pure-Python re baseline / quorvel)")
-    sizes = (1_000, 10_000, 100_000) if QUICK else (1_000, 10_000, 100_000, 1_000_000)
-    out = {}
-    with tempfile.TemporaryDirectory() as tmp:
-        base = make_specs(1000, seed=11)
-        for n in sizes:
-            path = os.path.join(tmp, f"rules{n}.txt")
-            with open(path, "w") as f:
-                f.write("# generated rules\n")
-                for i in range(n):
-                    f.write(base[i % len(base)].replace(":", f":x{i}", 1) + "\n")
-            mb = os.path.getsize(path) / 1e6
-            runs = 1 if n >= 1_000_000 else 3
-            t_ours = min(timeit.Timer(lambda: q.expand("@" + path)).repeat(repeat=runs, number=1))
-            t_py = min(timeit.Timer(lambda: py.expand("@" + path)).repeat(repeat=1 if n >= 100_000 else runs,
-                                                                          number=1))
-            out[n] = t_py / t_ours
-            print(f"  {n:>9} lines {mb:7.1f} MB  quorvel {n / t_ours / 1e6:6.2f} M directives/s "
-                  f"{mb / t_ours:7.1f} MB/s   baseline {n / t_py / 1e6:6.3f} M/s {mb / t_py:6.2f} MB/s   "
-                  f"{t_py / t_ours:6.1f}x")
-        path = os.path.join(tmp, "rules100000.txt")
-        before = rss()
-        kept = q.expand("@" + path)
-        per = (rss() - before) / len(kept)
-        del kept
-        print(f"  resident memory per Directive object: {per:.0f} bytes (100000 directives)")
-    if 100_000 in out:
-        print(f"  10^5 lines: {out[100_000]:.1f}x faster than the baseline (target >= 30)")
-    return out
-
-
-# --- the boundary and the folds: one table, every figure a ratio of this run ----------
-
-BOUNDARY_TARGET = dict(names=["long-line"], qualifier="py", scopes=["src/pkg/module.py", "tests/test_a.py"])
-
-
-def read_and_split(path):
-    """What a caller does at the least to get the lines of a file."""
-    with open(path, encoding="utf-8") as f:
-        return f.read().split("\n")
-
-
-def bench_boundary():
-    print("== the boundary and the folds")
     specs = make_specs(100)
-    ours, theirs = [q.parse(s) for s in specs], [py.parse(s) for s in specs]
-    kw = BOUNDARY_TARGET
-    ladder, py_ladder = q.Ladder(["error", "warning", "info"]), py.Ladder(["error", "warning", "info"])
+    ours, _, theirs = load_both(specs)
+    lrules = peer.ladder_rules(theirs)
+    ladder, py_ladder = q.Ladder(["error", "warning", "info"]), peer.Ladder(["error", "warning", "info"])
     steps, drop = {"de-escalate": 1, "escalate": -1, "advance": 1}, {"suppress", "hold"}
-    assert q.lint_fold("warning", ours, **kw) == py.lint_fold("warning", theirs, **kw)
     assert ladder.fold("warning", ours, steps=steps, drop=drop, **kw) == py_ladder.fold(
-        "warning", theirs, steps=steps, drop=drop, **kw)
-    number = 2_000 if QUICK else 20_000
-    t_lint, t_ladder, t_peer = best_of([lambda: q.lint_fold("warning", ours, **kw),
-                                        lambda: ladder.fold("warning", ours, steps=steps, drop=drop, **kw),
-                                        lambda: py.lint_fold("warning", theirs, **kw)], number)
-    print(f"  lint_fold, 100 directives: {t_lint * 1e6:.2f} us ({t_lint * 1e7:.1f} ns per directive); "
-          f"peer {t_peer * 1e6:.1f} us: {t_peer / t_lint:.1f}x faster (target >= 10)")
-    print(f"  Ladder.fold, 100 directives: {t_ladder * 1e6:.2f} us; per directive / lint_fold per directive "
-          f"{t_ladder / t_lint:.2f}x (target <= 1.5)")
-
-    number = 50_000 if QUICK else 500_000
-    worst = 0.0
-    for pattern, text in (("*.py", "src/pkg/module.py"), ("test_*", "test_parser"), ("?ain.c", "main.c")):
-        floor, t = best_of([lambda: _benchfloor.glob_match(pattern, text), lambda: q.glob_match(pattern, text)],
-                           number)
-        worst = max(worst, t / floor)
-        print(f"  glob_match({pattern!r}, {text!r}): {t * 1e9:.1f} ns, floor {floor * 1e9:.1f} ns, "
-              f"{t / floor:.2f}x the floor")
-    print(f"  glob_match short call / floor: at most {worst:.2f}x (target <= 2.2, 3.10+)")
-
-    with tempfile.TemporaryDirectory() as tmp:
-        path = os.path.join(tmp, "rules.txt")
-        base = make_specs(1000, seed=11)
-        with open(path, "w") as f:
-            for i in range(100_000):
-                f.write(base[i % len(base)].replace(":", f":x{i}", 1) + "\n")
-        size = os.path.getsize(path)
-        runs = 2 if QUICK else 5
-        t_split, t_expand = float("inf"), float("inf")
-        for _ in range(runs):  # interleaved rounds, the best of each counts
-            t_split = min(t_split, min(timeit.Timer(lambda: read_and_split(path)).repeat(repeat=1, number=1)))
-            t_expand = min(t_expand, min(timeit.Timer(lambda: q.expand("@" + path)).repeat(repeat=1, number=1)))
-        print(f"  expand('@file'), 10^5 lines of {size / 1e5:.0f} bytes: {t_expand * 1e3:.1f} ms; read + split "
-              f"{t_split * 1e3:.1f} ms: {t_expand / t_split:.1f}x (target <= 2.5)")
-        before = rss()
-        kept = q.expand("@" + path)
-        per = (rss() - before) / len(kept)
-        del kept
-        print(f"  bytes held per loaded Directive: {per:.0f} (target <= 300)")
-
+        "warning", lrules, steps=steps, drop=drop, **kw)
+    rule = peer.lint_rules(theirs[:1]) or lrules[:1]
+    d = ours[0]
+    number = scaled(4_000)
+    t_lad, t_plad, t_m, t_pm = best_of([
+        lambda: ladder.fold("warning", ours, steps=steps, drop=drop, **kw),
+        lambda: py_ladder.fold("warning", lrules, steps=steps, drop=drop, **kw),
+        lambda: [d.matches(kw["names"], qualifier="py", scopes=kw["scopes"]) for _ in range(100)],
+        lambda: [peer.matches(rule[0], kw["names"], "py", kw["scopes"]) for _ in range(100)]], number)
+    print(f"  Ladder.fold, 100 directives: {t_plad / t_lad:.1f}x the peer; Directive.matches, one call: "
+          f"{t_pm / t_m:.1f}x the peer")
+    if OPTS.against:
+        bench_against(OPTS.against)
 
 
 def load_other_build(path):
-    """Another build of the module, loaded beside the first one (each build
-    has its own types, so the two never meet)."""
+    """Another build of the module, loaded beside the first (each build has its own types)."""
     import importlib.machinery
     import importlib.util
     loader = importlib.machinery.ExtensionFileLoader("_quorvel", path)
@@ -264,59 +155,219 @@ def load_other_build(path):
 
 
 def bench_against(path):
-    """Before/after: both builds timed in interleaved rounds of one run."""
     other = load_other_build(path)
-    print(f"== this build (new) against {path} (old), same process")
-    specs = make_specs(100)
-    kw = BOUNDARY_TARGET
-    steps, drop = {"de-escalate": 1, "escalate": -1, "advance": 1}, {"suppress", "hold"}
-    fns = []
-    for m in (other, q):
-        ds, ladder = [m.parse(s) for s in specs], m.Ladder(["error", "warning", "info"])
-        fns += [lambda m=m, ds=ds: m.lint_fold("warning", ds, **kw),
-                lambda ds=ds, ladder=ladder: ladder.fold("warning", ds, steps=steps, drop=drop, **kw)]
-    old_lint, old_ladder, new_lint, new_ladder = best_of(fns, 2_000 if QUICK else 20_000)
-    print(f"  lint_fold: old {old_lint * 1e6:.2f} us, new {new_lint * 1e6:.2f} us, new/old {new_lint / old_lint:.2f}")
-    print(f"  Ladder.fold: old {old_ladder * 1e6:.2f} us ({old_ladder / old_lint:.2f}x lint_fold), new "
-          f"{new_ladder * 1e6:.2f} us ({new_ladder / new_lint:.2f}x lint_fold), new/old {new_ladder / old_ladder:.2f}")
-    for pattern, text in (("*.py", "src/pkg/module.py"), ("test_*", "test_parser"), ("?ain.c", "main.c")):
-        floor, t_old, t_new = best_of([lambda: _benchfloor.glob_match(pattern, text),
-                                       lambda: other.glob_match(pattern, text),
-                                       lambda: q.glob_match(pattern, text)], 50_000 if QUICK else 500_000)
-        print(f"  glob_match({pattern!r}, {text!r}) / floor: old {t_old / floor:.2f}x, new {t_new / floor:.2f}x")
+    print(f"== this build (new) against {path} (old), same process: new / old time")
+    kw = TARGET
+    for n in (1, 100, 10_000):
+        specs = make_specs(n)
+        old, new = [other.parse(s) for s in specs], [q.parse(s) for s in specs]
+        t_old, t_new = best_of([lambda: other.lint_fold("warning", old, **kw),
+                                lambda: q.lint_fold("warning", new, **kw)], scaled(max(20, 400_000 // (n + 20))))
+        print(f"  lint_fold, {n:>6} directives: {t_new / t_old:.2f}")
 
 
-# --- matching cost against text length ----------------------------------------------
+# --- end to end ---------------------------------------------------------------------
 
 
-def bench_linear():
-    print("== matching cost per byte of text (fixed pattern '*a*b*c*.rs')")
-    d = q.parse("x:*a*b*c*.rs")
-    for m in (100, 1_000, 10_000, 100_000, 1_000_000):
-        text = "x" * m + "a_b_c_.rs"
-        number = max(3, 2_000_000 // m)
-        t = best(lambda: d.matches([text]), number)
-        print(f"  {m:>9} bytes  {t * 1e6:10.2f} us  {t / m * 1e9:6.3f} ns/byte")
-    worst = q.parse("x:*" + "a" * 1000 + "b")
-    text = "a" * 100_000
-    start = time.perf_counter()
-    worst.matches([text])
-    elapsed = time.perf_counter() - start
-    print(f"  worst case measured: '*' + 'a'*1000 + 'b' against 'a'*100000 (about 10^8 steps): {elapsed:.3f} s")
+def stdlib_corpus(n_rules=200, seed=5):
+    """Fake diagnostics over the running interpreter's standard library, and rules aimed at it."""
+    root = sysconfig.get_paths()["stdlib"]
+    files = []
+    for dirpath, dirnames, filenames in os.walk(root):
+        dirnames[:] = sorted(d for d in dirnames if d not in ("site-packages", "__pycache__"))
+        files += [os.path.relpath(os.path.join(dirpath, f), root) for f in sorted(filenames) if f.endswith(".py")]
+    rng = random.Random(seed)
+    diags = [(check, path) for path in files for check in rng.choices(CHECKS, k=rng.randint(0, 20))]
+    tops = sorted({p.split(os.sep)[0] for p in files if os.sep in p})
+    rules = make_specs(n_rules, seed=seed, dirs=tops)
+    return diags, rules
 
 
-def main():
-    print(f"CPython {sys.version.split()[0]}, {'quick' if QUICK else 'full'} run")
-    if BOUNDARY_ONLY:
-        bench_boundary()
-        if AGAINST:
-            bench_against(AGAINST)
-        return
-    bench_glob()
-    bench_folds()
-    bench_expand()
-    bench_boundary()
-    bench_linear()
+def bench_e2e():
+    diags, specs = stdlib_corpus()
+    ours, rules, _ = load_both(specs)
+    print(f"== end to end: lint_fold over {len(diags)} fake diagnostics of this interpreter's standard library, "
+          f"{len(specs)} rules")
+
+    def run_ours():
+        fold = q.lint_fold
+        return [fold("warning", ours, [c], qualifier="py", scopes=[p]) for c, p in diags]
+
+    def run_peer():
+        fold = peer.lint_fold
+        return [fold("warning", rules, [c], qualifier="py", scopes=[p]) for c, p in diags]
+
+    assert run_ours() == run_peer()
+    t_ours, t_peer = best_of([run_ours, run_peer], 1, repeat=3 if OPTS.quick else 5)
+    print(f"  quorvel {t_ours * 1e3:.1f} ms, peer {t_peer * 1e3:.1f} ms: {t_peer / t_ours:.1f}x")
+
+
+# --- memory: fresh child processes ---------------------------------------------------
+
+MEMORY_CHILD = """
+import gc, os, sys
+import _quorvel
+def rss():
+    with open('/proc/self/statm') as f:
+        return int(f.read().split()[1]) * os.sysconf('SC_PAGE_SIZE')
+_quorvel.parse('allow:warm-up@x=y')
+gc.collect()
+before = rss()
+kept = _quorvel.expand('@' + sys.argv[1])
+gc.collect()
+print((rss() - before) / len(kept))
+"""
+
+SHAPES = [
+    ("allow:foo", lambda i: "allow:foo"),
+    ("NAME and PATH", lambda i: "suppress:unused-import@src/core/parse.py"),
+    ("braces and classes", lambda i: "escalate:<py>unused-[a-z]*@src/{core,lib}/*.py=legacy"),
+    ("a realistic mix", None),
+]
+
+
+def child_env(module_dir):
+    env = dict(os.environ)
+    if module_dir:
+        env["PYTHONPATH"] = module_dir + os.pathsep + env.get("PYTHONPATH", "")
+    return env
+
+
+def bytes_per_directive(path, module_dir=None):
+    out = subprocess.run([sys.executable, "-c", MEMORY_CHILD, path], env=child_env(module_dir),
+                         capture_output=True, text=True, check=True)
+    return float(out.stdout)
+
+
+def bench_memory():
+    n = 100_000
+    print(f"== bytes held per loaded directive ({n} loaded by expand, each shape in a fresh process)")
+    builds = [("this build", None)]
+    if OPTS.against:
+        builds.append(("old", os.path.dirname(os.path.abspath(OPTS.against))))
+    mix = make_specs(n, seed=11)
+    with tempfile.TemporaryDirectory() as tmp:
+        for label, line in SHAPES:
+            path = os.path.join(tmp, "rules.txt")
+            with open(path, "w") as f:
+                f.writelines((line(i) if line else mix[i]) + "\n" for i in range(n))
+            figures = ", ".join(f"{b} {bytes_per_directive(path, d):.0f}" for b, d in builds)
+            print(f"  {label:20} {figures}")
+    print("  target <= 250 / 300 / 350 / 300")
+
+
+# --- expand ---------------------------------------------------------------------------
+
+
+def read_and_split(path):
+    """What a caller does at the least to get the lines of a file."""
+    with open(path, encoding="utf-8") as f:
+        return f.read().split("\n")
+
+
+def write_rules(path, n):
+    base = make_specs(1000, seed=11)
+    with open(path, "w") as f:
+        f.writelines(base[i % len(base)].replace(":", f":x{i}", 1) + "\n" for i in range(n))
+
+
+INSTR_CHILD = """
+import sys, _quorvel
+mode, path = sys.argv[1], sys.argv[2]
+_quorvel.parse('allow:warm-up')
+if mode == 'expand':
+    _quorvel.expand('@' + path)
+elif mode == 'split':
+    with open(path, encoding='utf-8') as f:
+        f.read().split('\\n')
+"""
+
+
+def instructions(mode, path, tmp):
+    out = os.path.join(tmp, f"callgrind.{mode}")
+    subprocess.run(["valgrind", "--tool=callgrind", f"--callgrind-out-file={out}", sys.executable, "-c",
+                    INSTR_CHILD, mode, path], check=True, capture_output=True)
+    with open(out) as f:
+        for line in f:
+            if line.startswith("summary:") or line.startswith("totals:"):
+                return int(line.split()[1])
+    raise RuntimeError("no summary in " + out)
+
+
+def bench_expand():
+    n = 100_000
+    with tempfile.TemporaryDirectory() as tmp:
+        path = os.path.join(tmp, "rules.txt")
+        write_rules(path, n)
+        assert len(q.expand("@" + path)) == n
+        size = os.path.getsize(path)
+        t_split, t_expand = best_of([lambda: read_and_split(path), lambda: q.expand("@" + path)], 1,
+                                    repeat=3 if OPTS.quick else 7)
+        print(f"== expand('@file'), {n} lines of {size / n:.0f} bytes: {t_expand * 1e3:.1f} ms; "
+              f"read + split {t_split * 1e3:.1f} ms: {t_expand / t_split:.2f}x (target <= 3)")
+        if OPTS.instructions:
+            none = instructions("none", path, tmp)
+            ex, sp = instructions("expand", path, tmp) - none, instructions("split", path, tmp) - none
+            print(f"  instructions per line (callgrind): expand {ex / n:.0f}, read + split {sp / n:.0f}, "
+                  f"{ex / sp:.1f}x (target <= 2,000 per line)")
+
+
+# --- glob_match ------------------------------------------------------------------------
+
+GLOB_CASES = [
+    ("*.py", "src/pkg/module.py"), ("*.py", "README.md"), ("test_*", "test_parser"),
+    ("src/**/*.rs", "src/core/glob/pattern.rs"), ("[!_]*", "public_name"), ("[!_]*", "_private"),
+    ("*.[ch]", "main.c"), ("docs/*.md", "docs/guide.md"), ("?ain.c", "main.c"), ("*_test.go", "parser_test.go"),
+]
+
+
+def bench_glob():
+    try:
+        import _benchfloor  # built with -DQUORVEL_BENCH=ON
+    except ImportError:
+        _benchfloor = None
+    print("== glob_match against a warm fnmatch.fnmatchcase" +
+          (" and the do-nothing floor" if _benchfloor else " (no _benchfloor on the path: no floor column)"))
+    worst, worst_floor = None, 0.0
+    number = scaled(200_000)
+    for pattern, text in GLOB_CASES:
+        assert fnmatch.fnmatchcase(text, pattern) == q.glob_match(pattern, text), (pattern, text)
+        fns = [lambda: q.glob_match(pattern, text), lambda: fnmatch.fnmatchcase(text, pattern)]
+        if _benchfloor:
+            fns.append(lambda: _benchfloor.glob_match(pattern, text))
+        t_ours, t_fn, *floor = best_of(fns, number)
+        worst = t_fn / t_ours if worst is None else min(worst, t_fn / t_ours)
+        if floor:
+            worst_floor = max(worst_floor, t_ours / floor[0])
+    print(f"  worst of {len(GLOB_CASES)} patterns: {worst:.1f}x faster than fnmatchcase" +
+          (f"; at most {worst_floor:.2f}x the floor" if _benchfloor else ""))
+
+
+def main(argv=None):
+    global OPTS, q
+    ap = argparse.ArgumentParser(description=__doc__.split("\n\n")[0],
+                                 epilog="Figures and how they are taken: bench/README.md.")
+    ap.add_argument("sections", nargs="*", metavar="SECTION",
+                    help="which to run: " + ", ".join(SECTIONS) + " (default: all)")
+    ap.add_argument("--quick", action="store_true", help="fewer rounds and calls (about a minute)")
+    ap.add_argument("--against", metavar="OLD/_quorvel.abi3.so",
+                    help="also time another build of the module in this process (folds) and in children (memory)")
+    ap.add_argument("--instructions", action="store_true",
+                    help="count expand's instructions per line under callgrind (needs valgrind; slow)")
+    OPTS = ap.parse_args(argv)
+    for name in OPTS.sections:
+        if name not in SECTIONS:
+            ap.error(f"unknown section {name!r}; choose from {', '.join(SECTIONS)}")
+    chosen = OPTS.sections or SECTIONS
+    try:
+        import _quorvel as q
+    except ImportError:
+        sys.exit("bench/run.py: _quorvel is not importable; build it (scripts/build.sh) and run with "
+                 "PYTHONPATH=build")
+    print(f"CPython {sys.version.split()[0]}, {'quick' if OPTS.quick else 'full'} run, module {q.__file__}")
+    for name in SECTIONS:
+        if name in chosen:
+            globals()["bench_" + name]()
 
 
 if __name__ == "__main__":
