@@ -12,7 +12,7 @@ The public package over the compiled module `_quorvel`: everything of
 from __future__ import annotations
 
 import copyreg
-from typing import List, Tuple
+from typing import Callable, List, Tuple
 
 from _quorvel import Directive, DirectiveError, Ladder, expand, glob_match, lint_fold, lint_settings, parse
 
@@ -27,7 +27,7 @@ __all__ = [
 ]
 
 
-def _reduce_directive(d: Directive) -> Tuple[object, Tuple[str]]:
+def _reduce_directive(d: Directive) -> Tuple[Callable[..., Directive], Tuple[str]]:
     # Rebuilt by the module's own parse, so unpickling needs only _quorvel.
     return parse, (directive_text(d),)
 
@@ -37,7 +37,7 @@ def _ladder(levels: List[str]) -> Ladder:
     return Ladder(levels)
 
 
-def _reduce_ladder(ladder: Ladder) -> Tuple[object, Tuple[List[str]]]:
+def _reduce_ladder(ladder: Ladder) -> Tuple[Callable[..., Ladder], Tuple[List[str]]]:
     return _ladder, (ladder.levels,)
 
 

@@ -110,12 +110,12 @@ def describe(trace: Trace, names: List[str], qualifier: Optional[str], scopes: L
         return f"left out: {trace.skipped}"
     if trace.failed == "kind":
         given = f"not {quoted(qualifier)}" if qualifier is not None else "and none is given"
-        return f"no match: KIND "{d.kind}" needs that qualifier, {given}"
+        return f'no match: KIND "{d.kind}" needs that qualifier, {given}'
     if trace.failed == "name":
-        return f"no match: NAME "{d.name}" matches none of the names"
+        return f'no match: NAME "{d.name}" matches none of the names'
     if trace.failed == "path":
         given = "matches none of the scopes" if scopes else ", and no scope is given"
-        return f"no match: PATH "{d.path}"{' ' if scopes else ''}{given}"
+        return f'no match: PATH "{d.path}"' + (" " if scopes else "") + given
     effects = []
     if trace.rungs:
         effects.append(f"{abs(trace.rungs)} step toward {'info' if trace.rungs > 0 else 'error'}")

@@ -25,6 +25,8 @@ def escape(text: str) -> str:
     >>> escape(" a@b ")
     '{ }a\\\\@b{ }'
     """
+    if not isinstance(text, str):
+        raise TypeError(f"escape() takes a str, not {type(text).__name__}")
     core = text.strip(WHITE_SPACE)
     if not core:
         return "{" + text + "}"

@@ -80,6 +80,8 @@ def explain(
         if steps is not None or drop is not None or notes is not True:
             raise TypeError("explain: steps, drop and notes are Ladder.fold's and need a ladder")
         level, dropped, collected = lint_fold(current, directives, names, qualifier=qualifier, scopes=scopes)
+    elif not isinstance(ladder, Ladder):
+        raise TypeError(f"explain: ladder must be a Ladder, not {type(ladder).__name__}")
     else:
         level, dropped, collected = ladder.fold(current, directives, names, qualifier=qualifier, scopes=scopes,
                                                 steps=steps, drop=drop, notes=notes)

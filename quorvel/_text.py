@@ -3,7 +3,7 @@ grammar trims, the lint verbs' spelling rule, the quoted form of the
 library's messages, and the lines of a directive file."""
 from __future__ import annotations
 
-from typing import Iterator, Optional, Tuple
+from typing import Dict, Iterator, Optional, Tuple
 
 import _quorvel
 
@@ -26,7 +26,8 @@ def lint_verb(token: str) -> Optional[str]:
     return LINT_VERBS.get(key)
 
 
-_ASCII_LOWER_NO_HYPHEN = {**{c: c + 32 for c in range(ord("A"), ord("Z") + 1)}, ord("-"): None}
+_ASCII_LOWER_NO_HYPHEN: Dict[int, Optional[int]] = {c: c + 32 for c in range(ord("A"), ord("Z") + 1)}
+_ASCII_LOWER_NO_HYPHEN[ord("-")] = None
 
 
 def quoted(text: str) -> str:

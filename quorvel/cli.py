@@ -43,6 +43,8 @@ class Verbs:
     that lint_fold reads (case, hyphens and surrounding white space do not matter)."""
 
     def __init__(self, verbs: Optional[Iterable[str]] = None, *, lint: bool = False) -> None:
+        if isinstance(verbs, str):
+            raise TypeError("verbs: give a collection of verbs, not one str")
         self.lint = lint
         self.allowed: Optional[Dict[str, str]] = None  # compared form -> spelling shown
         if lint:
@@ -53,8 +55,6 @@ class Verbs:
                     raise ValueError(f"{verb!r} is not a lint verb (one of {', '.join(_LINT_SPELLINGS)})")
                 self.allowed.setdefault(key, verb)
         elif verbs is not None:
-            if isinstance(verbs, str):
-                raise TypeError("verbs: give a collection of verbs, not one str")
             self.allowed = {verb: verb for verb in verbs}
 
     def refusal(self, action: str) -> Optional[str]:
@@ -177,8 +177,8 @@ class DirectiveAction(argparse.Action):
             loaded = load(value, verbs=self.verbs)
         except DirectiveError as e:
             raise argparse.ArgumentError(self, _value_error(value, e)) from None
-        items = list(getattr(namespace, self.dest, None) or [])
-        items += loaded if self.sourced else [s.directive for s in loaded]
+        items: List[object] = list(getattr(namespace, self.dest, None) or [])
+        items += loaded if self.sourced else (s.directive for s in loaded)
         setattr(namespace, self.dest, items)
 
 
