@@ -21,11 +21,11 @@ Each finding is printed as FILE:LINE: MESSAGE; the exit status is 1 when there i
 Without --verb, the verbs are the lint verbs in any spelling lint_fold reads.
 
 example:
-  $ printf 'supress:long-line\\nsuppress:x@\\nsuppress:<py x\\n' > rules.txt
+  $ printf 'supress:long-line\\nsuppress:todo@\\nsuppress:<py todo\\n' > rules.txt
   $ python3 -m quorvel check rules.txt
   rules.txt:1: unknown action "supress"; did you mean "suppress"?
-  rules.txt:2: empty PATH after "@": ...
-  rules.txt:3: "<" opens no kind filter (there is no ">" after it): ...
+  rules.txt:2: empty PATH after "@": it matches only an empty scope (write "@{}" if that is meant)
+  rules.txt:3: NAME "<py todo" starts with "<" but has no ">": it is no kind filter (write "\\<" for a literal "<")
 """
 
 EXPLAIN_EXAMPLE = """\

@@ -34,16 +34,15 @@ def findings(d: Directive, verbs: Verbs) -> List[str]:
     if refusal is not None:
         found.append(refusal)
     if d.kind is None and d.name.startswith("<") and len(d.name) > 1:
-        found.append('"<" opens no kind filter (there is no ">" after it): it is part of the NAME '
-                     f'{_q(d.name)} (write "\\<" for a literal "<")')
+        found.append(f'NAME {_q(d.name)} starts with "<" but has no ">": it is no kind filter '
+                     '(write "\\<" for a literal "<")')
     if d.kind is not None and any(c in d.kind for c in "*?[{"):
         found.append(f"KIND {_q(d.kind)} is compared exactly, not as a glob")
     if verbs.lint and lint_verb(d.action) == "set" and (d.kind is not None or d.path is not None):
         found.append("a setting takes no KIND and no PATH: they are ignored")
     found += _pattern_findings("NAME", d.name)
     if d.path == "":
-        found.append('empty PATH after "@": the directive applies only where a scope is the empty text '
-                     '(drop the "@", or write "@{}" if that is meant)')
+        found.append('empty PATH after "@": it matches only an empty scope (write "@{}" if that is meant)')
     elif d.path is not None:
         found += _pattern_findings("PATH", d.path)
     return found
@@ -71,8 +70,8 @@ def _pattern_findings(part: str, source: str) -> List[str]:
     for start, end, commas in groups:
         body = src[start + 1:end].decode(errors="replace")
         if not commas and body.strip(WHITE_SPACE):
-            found.append(f"brace group {_q('{' + body + '}')} in {part} has a single choice: braces do not make "
-                         'text literal (add choices with ",", or write "\\{" and "\\}")')
+            found.append(f"brace group {_q('{' + body + '}')} in {part} has one choice: braces do not make text "
+                         'literal (write "\\{" and "\\}")')
     if unclosed is not None and count <= _MAX_ALTERNATIVES:
         found.append(f'"{{" in {part} {_q(source)} has no closing "}}": it is a literal "{{" (write "\\{{")')
     delimiters = {p for start, end, commas in groups for p in (start, end, *commas)}
