@@ -16,7 +16,7 @@ import argparse
 import difflib
 import functools
 import sys
-from typing import TYPE_CHECKING, Any, Callable, Dict, Iterable, List, NamedTuple, Optional, Sequence, Union
+from typing import TYPE_CHECKING, Any, Callable, Dict, Iterator, List, NamedTuple, Optional, Protocol, Sequence, Union
 
 from _quorvel import Directive, DirectiveError, expand, parse
 
@@ -31,6 +31,13 @@ __all__ = ["Sourced", "Verbs", "load", "read_source", "DirectiveAction", "click_
 _LINT_SPELLINGS = sorted(set(LINT_VERBS.values()))
 
 
+class VerbCollection(Protocol):
+    """What verbs are given as: a set, a list, a tuple, ... of str, but not one str."""
+
+    def __iter__(self) -> Iterator[str]: ...
+    def __contains__(self, item: object, /) -> bool: ...
+
+
 class Sourced(NamedTuple):
     """A directive and where it came from: "<inline>", or the file (or "<stdin>") and line."""
 
@@ -42,7 +49,7 @@ class Verbs:
     """The verbs that a tool takes, compared exactly or, with `lint`, in every spelling
     that lint_fold reads (case, hyphens and surrounding white space do not matter)."""
 
-    def __init__(self, verbs: Optional[Iterable[str]] = None, *, lint: bool = False) -> None:
+    def __init__(self, verbs: Optional[VerbCollection] = None, *, lint: bool = False) -> None:
         if isinstance(verbs, str):
             raise TypeError("verbs: give a collection of verbs, not one str")
         self.lint = lint
@@ -80,13 +87,15 @@ def _compared(action: str, lint: bool) -> str:
     return {"deescalate": "de-escalate", "settings": "set"}.get(key, key)
 
 
-def load(value: str, *, verbs: Union[Verbs, Iterable[str], None] = None, lint: bool = False) -> List[Sourced]:
+def load(value: str, *, verbs: Union[Verbs, VerbCollection, None] = None, lint: bool = False) -> List[Sourced]:
     """The directives of one `-D` value with their origins, as `expand(value)` reads them.
 
     With `verbs` (or `lint`), every action must be one of the verbs (see `Verbs`). Raises
     `DirectiveError` whose message starts with the origin: "<inline>: ", or the file's name
     and the line ("rules.txt:7: "), or the name alone when the file cannot be read.
     """
+    if not isinstance(value, str):
+        raise TypeError(f"load() takes a str value, not {type(value).__name__}")
     check = verbs if isinstance(verbs, Verbs) else Verbs(verbs, lint=lint)
     sourced = _load(value)
     for d, origin in sourced:
@@ -155,7 +164,7 @@ class DirectiveAction(argparse.Action):
         option_strings: Sequence[str],
         dest: str,
         *,
-        verbs: Optional[Iterable[str]] = None,
+        verbs: Optional[VerbCollection] = None,
         lint: bool = False,
         sourced: bool = False,
         default: Any = None,
@@ -182,7 +191,7 @@ class DirectiveAction(argparse.Action):
         setattr(namespace, self.dest, items)
 
 
-def click_type(*, verbs: Optional[Iterable[str]] = None, lint: bool = False) -> click.ParamType:
+def click_type(*, verbs: Optional[VerbCollection] = None, lint: bool = False) -> click.ParamType:
     """A click parameter type for `-D`: each value becomes the list of its directives.
     With `multiple=True` the option gives a tuple of such lists, in order:
 
@@ -192,7 +201,8 @@ def click_type(*, verbs: Optional[Iterable[str]] = None, lint: bool = False) -> 
 
     click is imported here, on first use; the package does not need it otherwise.
     """
-    return _click_class()(Verbs(verbs, lint=lint))
+    allowed = Verbs(verbs, lint=lint)
+    return _click_class()(allowed)
 
 
 @functools.lru_cache(maxsize=None)

@@ -3,6 +3,7 @@ globs that match exactly their text; pickled and copied directives read back
 field for field; explain gives the fold's result and a trace that accounts for
 it; the package's loader reads files as expand does."""
 import copy
+import importlib.util
 import os
 import pickle
 import re
@@ -165,3 +166,26 @@ def test_loader_gives_the_modules_messages_for_what_it_cannot_read(value):
     except _quorvel.DirectiveError as e:
         got = str(e)
     assert got == expected
+
+
+def typing_uses():
+    """tests/typing/quorvel_uses.py, which mypy checks, loaded as a module."""
+    spec = importlib.util.spec_from_file_location("quorvel_uses", os.path.join(ROOT, "tests", "typing",
+                                                                               "quorvel_uses.py"))
+    module = importlib.util.module_from_spec(spec)
+    spec.loader.exec_module(module)
+    return module
+
+
+USES = typing_uses()
+
+
+@pytest.mark.parametrize("call", USES.CORRECT)
+def test_what_mypy_accepts_works(call):
+    call()
+
+
+@pytest.mark.parametrize("call", USES.MISUSES)
+def test_what_mypy_flags_raises_type_error(call):
+    with pytest.raises(TypeError):
+        call()
