@@ -1,6 +1,7 @@
-"""Every example of docs/api.md and docs/directives.md runs as written and shows
-what the doc says."""
+"""Every example of docs/api.md, docs/directives.md and docs/package.md runs as
+written and shows what the doc says."""
 import os
+import re
 import shlex
 import subprocess
 import sys
@@ -8,11 +9,12 @@ import sys
 import pytest
 
 import _quorvel
-from docblocks import code_spans, fenced, read, run_source, sections, session_examples, tables
+from docblocks import ROOT, code_spans, fenced, read, run_source, sections, session_examples, tables
 
-# The two docs whose examples run here.
+# The docs whose examples run here.
 API = read("docs/api.md")
 DIRECTIVES = read("docs/directives.md")
+PACKAGE = read("docs/package.md")
 
 
 @pytest.fixture(scope="module")
@@ -137,3 +139,40 @@ def test_directive_file_example_gives_the_directives_shown(tmp_path):
         path.write_bytes(content.replace("\n", ending).encode())
         assert [str(d) for d in _quorvel.expand(f"@{path}")] == result.splitlines()
 
+
+
+def test_package_doc_runs_as_shown(tmp_path, monkeypatch):
+    """docs/package.md: its sessions in one namespace, then its argparse tool and every console
+    block in a shell, in one empty directory; the click tool where click is installed."""
+    monkeypatch.chdir(tmp_path)
+    namespace = {}
+    results = [(source, run_source(source, namespace), expected)
+               for language, body in fenced(PACKAGE) if language == "python" and body.startswith(">>> ")
+               for source, expected in session_examples(body)]
+    assert len(results) > 10 and [r for r in results if r[1] != r[2]] == []
+    scripts = [body for language, body in fenced(PACKAGE) if language == "python" and not body.startswith(">>> ")]
+    (tmp_path / "tool.py").write_text(scripts[0], encoding="utf-8")
+    (tmp_path / "bin").mkdir()
+    (tmp_path / "bin" / "python3").symlink_to(sys.executable)
+    env = dict(os.environ, PYTHONPATH=os.pathsep.join(p for p in [ROOT] + sys.path if p),
+               PATH=f"{tmp_path / 'bin'}{os.pathsep}{os.environ['PATH']}")
+    runs = []
+    for language, body in fenced(PACKAGE):
+        if language == "console":
+            for line in body.splitlines():
+                if line.startswith("$ "):
+                    runs.append([line[2:], []])
+                else:
+                    runs[-1][1].append(line)
+    assert len(runs) >= 6
+    for command, shown in runs:
+        proc = subprocess.run(["bash", "-c", command], cwd=tmp_path, env=env, text=True, timeout=60,
+                              stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+        assert proc.stdout.splitlines() == shown, command
+    (tmp_path / "click_tool.py").write_text(scripts[1] + "\nmain()\n", encoding="utf-8")
+    compile(scripts[1], "click tool", "exec")
+    pytest.importorskip("click")
+    proc = subprocess.run([sys.executable, "click_tool.py", "-D", "@bad.txt"], cwd=tmp_path, env=env, text=True,
+                          timeout=60, capture_output=True)
+    message = re.search(r"gives `([^`]*)`", PACKAGE).group(1)
+    assert " ".join(message.split()) in " ".join(proc.stderr.split())
