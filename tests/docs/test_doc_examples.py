@@ -61,7 +61,7 @@ def test_argparse_recipe_runs_the_console_examples_as_shown(api_session):
         else:
             runs[-1][1].append(line)
     assert len(runs) == 3
-    env = dict(os.environ, PYTHONPATH=os.pathsep.join(p for p in sys.path if p))
+    env = dict(os.environ, PYTHONPATH=os.pathsep.join(p for p in [ROOT] + sys.path if p))
     for command, shown in runs:
         args = shlex.split(command)
         assert args[:2] == ["python3", "tool"]
