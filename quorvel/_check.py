@@ -74,7 +74,6 @@ def _pattern_findings(part: str, source: str) -> List[str]:
                          'literal (write "\\{" and "\\}")')
     if unclosed is not None and count <= _MAX_ALTERNATIVES:
         found.append(f'"{{" in {part} {_q(source)} has no closing "}}": it is a literal "{{" (write "\\{{")')
-    delimiters = {p for start, end, commas in groups for p in (start, end, *commas)}
     i = 0
     while i < len(src):
         if src[i] == ord("\\"):
@@ -90,13 +89,23 @@ def _pattern_findings(part: str, source: str) -> List[str]:
             continue
         end, reversed_ranges = read
         text = src[i:end].decode(errors="replace")
-        if any(i < p < end for p in delimiters):
+        if any(_cut_apart(i, end - 1, group) for group in groups):
             found.append(f"{_q(text)} in {part} straddles a brace group: braces are expanded first, so the "
                          "class is cut apart")
         for lo, hi in reversed_ranges:
             found.append(f"range {_q(chr(lo) + '-' + chr(hi))} in {part} is reversed: it matches nothing")
         i = end
     return found
+
+
+def _cut_apart(first: int, last: int, group: Tuple[int, int, List[int]]) -> bool:
+    """Whether brace expansion cuts the bracket class at [first, last] apart: the class and
+    the group overlap without one holding the other whole, or the class lies in the group
+    and holds one of its commas. A group inside a class is fine: "[{a,b}]" is "[a]" or "[b]"."""
+    start, end, commas = group
+    if end < first or last < start or (first < start and end < last):
+        return False
+    return not (start < first and last < end) or any(first < c < last for c in commas)
 
 
 def _brace_groups(src: bytes) -> Tuple[List[Tuple[int, int, List[int]]], Optional[int]]:

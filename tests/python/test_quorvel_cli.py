@@ -105,6 +105,8 @@ TYPOS = [
     ("suppress:x@", 'empty PATH after "@"'),
     ("suppress:<py x", 'NAME "<py x" starts with "<" but has no ">"'),
     ("suppress:[a{b,c]d}", '"[a{b,c]" in NAME straddles a brace group'),
+    ("suppress:{a,[b}c]", '"[b}c]" in NAME straddles a brace group'),
+    ("suppress:{a[b,c]}", '"[b,c]" in NAME straddles a brace group'),
     ("suppress:x@{src}/*", 'brace group "{src}" in PATH has one choice'),
     ("suppress:" + "{a,b}" * 11, 'NAME "' + "{a,b}" * 11 + '" has more than 1024 brace alternatives'),
     ("suppress:x@[z-a]*", 'range "z-a" in PATH is reversed'),
@@ -127,7 +129,7 @@ def test_check_flags_each_typo_on_its_line_and_passes_the_demo_rules(tmp_path):
     for number, (directive, message) in enumerate(TYPOS):
         assert f"typos.txt:{3 * number + 3}: {message}" in found.stdout, directive
     assert len(re.findall(r"^typos\.txt:\d+: ", found.stdout, re.M)) == len(found.stdout.splitlines())
-    clean = run("check", "examples/rules.txt", "-", stdin="note:*=ok\n")
+    clean = run("check", "examples/rules.txt", "-", stdin="note:*=ok\nnote:[{a,b}]{[x],y}@{ }\n")
     assert (clean.returncode, clean.stdout) == (0, "")
     assert run("check", "--verb", "advance", "-", stdin="advance:*=ok\nadvanse:x\n").stdout == \
         '<stdin>:2: unknown action "advanse"; did you mean "advance"?\n'
