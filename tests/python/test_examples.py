@@ -15,9 +15,11 @@ FILES = ["sample/app.py", "sample/tests/test_app.py", "sample/docs/guide.md", "s
 
 
 def env_with_module(tmp_path=None):
-    """The environment of a child process that imports the module under test; with tmp_path,
+    """The environment of a child process that imports the module and package under test; with tmp_path,
     the environment of a shell whose `python3` is this interpreter."""
-    env = dict(os.environ, PYTHONPATH=os.pathsep.join(p for p in sys.path if p))
+    # The repository root holds the quorvel package when it is not installed.
+    paths = [os.path.dirname(os.path.abspath(EXAMPLES))] + sys.path
+    env = dict(os.environ, PYTHONPATH=os.pathsep.join(p for p in paths if p))
     if tmp_path is not None:
         # Preloaded libraries (the sanitizer runs) are for the interpreter, not for the shell.
         preload = env.pop("LD_PRELOAD", "")
@@ -46,7 +48,7 @@ def test_demo_commands_reproduce_their_output_in_a_shell(tmp_path):
     demo = run_example("demo.py")
     assert demo.returncode == 0, demo.stdout + demo.stderr
     blocks = re.findall(r"^\$ ([^\n]*)\n(.*?)^\[[^\]\n]*: exit status (\d+)\]$", demo.stdout, re.M | re.S)
-    assert len(blocks) == 7
+    assert len(blocks) == 10
     env = env_with_module(tmp_path)
     for command, output, status in blocks:
         shell = subprocess.run(["bash", "-c", command], cwd=EXAMPLES, env=env, text=True, timeout=60,
@@ -61,6 +63,15 @@ def test_rules_file_and_stdin_agree():
     assert from_file.returncode == from_stdin.returncode == 1
     assert from_file.stdout == from_stdin.stdout
     assert "sample/docs/guide.md:3: info: long-line: 107 > 100 characters  (prose wraps)" in from_file.stdout
+
+
+def test_check_reports_every_line_of_the_typos_file_and_nothing_in_the_rules():
+    with open(os.path.join(EXAMPLES, "typos.txt"), encoding="utf-8") as f:
+        typos = f.read().splitlines()
+    check = run_example("-m", "quorvel", "check", "rules.txt", "typos.txt")
+    flagged = {int(line.split(":")[1]) for line in check.stdout.splitlines() if line.startswith("typos.txt:")}
+    assert check.returncode == 1 and "rules.txt" not in check.stdout
+    assert flagged == {i + 1 for i in directive_lines(typos)}
 
 
 def directive_lines(lines):
