@@ -19,6 +19,7 @@ from _quorvel import Directive, DirectiveError, Ladder, expand, glob_match, lint
 from ._escape import directive_text, escape
 from ._explain import Explanation, Trace, explain
 
+# The distribution's version, stated once: the build and the wheel's metadata read this line.
 __version__ = "0.1.0"
 
 __all__ = [
