@@ -24,7 +24,7 @@ __version__ = "0.1.0"
 
 __all__ = [
     "parse", "glob_match", "expand", "lint_fold", "lint_settings", "Directive", "Ladder", "DirectiveError",
-    "escape", "explain", "Explanation", "Trace", "__version__",
+    "escape", "explain", "Explanation", "Trace",
 ]
 
 

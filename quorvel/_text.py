@@ -19,15 +19,20 @@ LINT_VERBS = {"suppress": "suppress", "deescalate": "de-escalate", "escalate": "
               "note": "note", "set": "set", "settings": "set"}
 
 
+# Lowercases the ASCII letters and deletes hyphens, as lint_fold does to a token.
+_ASCII_LOWER_NO_HYPHEN: Dict[int, Optional[int]] = {c: c + 32 for c in range(ord("A"), ord("Z") + 1)}
+_ASCII_LOWER_NO_HYPHEN[ord("-")] = None
+
+
+def lint_token(token: str) -> str:
+    """`token` as lint_fold compares it: trimmed, ASCII-lowercased, without hyphens."""
+    return token.strip(WHITE_SPACE).translate(_ASCII_LOWER_NO_HYPHEN)
+
+
 def lint_verb(token: str) -> Optional[str]:
     """The lint verb that lint_fold reads in `token` ("suppress", "de-escalate",
     "escalate", "note" or "set"), or None when it reads none."""
-    key = token.strip(WHITE_SPACE).translate(_ASCII_LOWER_NO_HYPHEN)
-    return LINT_VERBS.get(key)
-
-
-_ASCII_LOWER_NO_HYPHEN: Dict[int, Optional[int]] = {c: c + 32 for c in range(ord("A"), ord("Z") + 1)}
-_ASCII_LOWER_NO_HYPHEN[ord("-")] = None
+    return LINT_VERBS.get(lint_token(token))
 
 
 def quoted(text: str) -> str:

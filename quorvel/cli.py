@@ -15,12 +15,13 @@ from __future__ import annotations
 import argparse
 import difflib
 import functools
+import os
 import sys
 from typing import TYPE_CHECKING, Any, Callable, Dict, Iterator, List, NamedTuple, Optional, Protocol, Sequence, Union
 
 from _quorvel import Directive, DirectiveError, expand, parse
 
-from ._text import LINT_VERBS, directive_lines, lint_verb, quoted
+from ._text import LINT_VERBS, directive_lines, lint_token, lint_verb, quoted
 
 if TYPE_CHECKING:
     import click
@@ -72,19 +73,14 @@ class Verbs:
         if key is not None and key in self.allowed:
             return None
         message = f"unknown action {quoted(action)}"
-        near = difflib.get_close_matches(_compared(action, self.lint), list(self.allowed), n=1, cutoff=0.6)
+        # A lint token is compared as lint_fold reads it, with the verbs written the same way.
+        compared = {lint_token(k) if self.lint else k: k for k in self.allowed}
+        near = difflib.get_close_matches(lint_token(action) if self.lint else action, list(compared), n=1,
+                                         cutoff=0.6)
         if near:
-            return f"{message}; did you mean {quoted(self.allowed[near[0]])}?"
+            return f"{message}; did you mean {quoted(self.allowed[compared[near[0]]])}?"
         shown = sorted(self.allowed.values(), key=lambda v: v.encode())
         return f"{message}; allowed: [{', '.join(quoted(v) for v in shown)}]"
-
-
-def _compared(action: str, lint: bool) -> str:
-    """The form of an unknown token that is compared with the allowed ones for a suggestion."""
-    if not lint:
-        return action
-    key = action.strip().lower().replace("-", "")
-    return {"deescalate": "de-escalate", "settings": "set"}.get(key, key)
 
 
 def load(value: str, *, verbs: Union[Verbs, VerbCollection, None] = None, lint: bool = False) -> List[Sourced]:
@@ -124,17 +120,31 @@ def read_source(path: str) -> str:
     name = "<stdin>" if path == "-" else path
     try:
         if path == "-":
-            data = sys.stdin.buffer.read()
+            data = _read_stdin()
         else:
             with open(path, "rb") as f:
                 data = f.read()
-    except (OSError, ValueError, AttributeError) as e:
+    except (OSError, ValueError) as e:
         expand("@" + path)  # raises with the module's own wording (the system's message, a NUL in the name)
         raise DirectiveError(f"{name}: {e}") from None
     try:
         return data.decode("utf-8")
     except UnicodeDecodeError:
         raise DirectiveError(f"{name}: stream did not contain valid UTF-8") from None
+
+
+def _read_stdin() -> bytes:
+    """All of standard input: through sys.stdin, or from descriptor 0 when sys.stdin has no
+    byte stream (it is None, or replaced by a text-only object)."""
+    stream = getattr(sys.stdin, "buffer", None)
+    if stream is not None:
+        return bytes(stream.read())
+    chunks: List[bytes] = []
+    while True:
+        chunk = os.read(0, 1 << 16)
+        if not chunk:
+            return b"".join(chunks)
+        chunks.append(chunk)
 
 
 def _value_error(value: str, error: DirectiveError) -> str:

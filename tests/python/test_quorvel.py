@@ -138,10 +138,11 @@ file_lines = st.lists(st.one_of(specs, st.sampled_from(["# c", "  #x", "", " \t"
 
 
 @settings(max_examples=60)
-@given(file_lines, st.booleans(), st.sampled_from(["\n", "\r\n"]))
-def test_loader_reads_files_as_expand_does(tmp_path_factory, lines, bom, ending):
+@given(file_lines, st.booleans(), st.sampled_from(["\n", "\r\n"]),
+       st.sampled_from([b"", b"\xff", b"\xed\xa0\x80", b"\xc0\x80", b"\xf4\x90\x80\x80", b"\xe2\x82"]))
+def test_loader_reads_files_as_expand_does(tmp_path_factory, lines, bom, ending, tail):
     path = tmp_path_factory.mktemp("load") / "rules.txt"
-    path.write_bytes((("\ufeff" if bom else "") + ending.join(lines)).encode())
+    path.write_bytes((("\ufeff" if bom else "") + ending.join(lines)).encode() + tail)
     value = f"@{path}"
 
     def outcome(read):
