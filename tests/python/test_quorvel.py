@@ -45,6 +45,7 @@ def test_package_reexports_the_module_and_carries_the_distribution_version():
         assert importlib.metadata.version("quorvel") == quorvel.__version__
 
 
+@settings(deadline=None)
 @given(texts, texts, st.lists(texts, max_size=6))
 def test_escape_matches_exactly_its_text_and_reads_back_unchanged(name, scope, others):
     pattern = quorvel.escape(name)
@@ -55,6 +56,7 @@ def test_escape_matches_exactly_its_text_and_reads_back_unchanged(name, scope, o
     assert [o for o in others if _quorvel.glob_match(pattern, o)] == [o for o in others if o == name]
 
 
+@settings(deadline=None)
 @given(directive_specs, st.lists(texts, max_size=3), st.one_of(st.none(), texts), st.lists(texts, max_size=3),
        st.integers(0, pickle.HIGHEST_PROTOCOL))
 def test_pickled_and_copied_directives_keep_every_field_and_match_alike(spec, names, qualifier, scopes, protocol):
@@ -68,6 +70,7 @@ def test_pickled_and_copied_directives_keep_every_field_and_match_alike(spec, na
                 d.matches(target, qualifier=qualifier, scopes=scopes)
 
 
+@settings(deadline=None)
 @given(st.lists(texts, max_size=4), st.integers(0, pickle.HIGHEST_PROTOCOL))
 def test_pickled_and_copied_ladders_keep_their_levels(levels, protocol):
     ladder = _quorvel.Ladder(levels)
@@ -101,6 +104,7 @@ def accounts_for(result, ladder, current, directives, names, qualifier, scopes):
     return True
 
 
+@settings(deadline=None)
 @given(st.sampled_from(["error", "Warning", "info"]), fold_directives, target_names, qualifiers, target_scopes)
 def test_explain_gives_lint_folds_result_and_a_trace_that_accounts_for_it(current, directives, names, qualifier,
                                                                          scopes):
@@ -110,6 +114,7 @@ def test_explain_gives_lint_folds_result_and_a_trace_that_accounts_for_it(curren
     assert accounts_for(result, severities, current.lower(), directives, names, qualifier, scopes)
 
 
+@settings(deadline=None)
 @given(st.sampled_from(["draft", "review", "final", "gone"]), fold_directives, target_names, qualifiers,
        target_scopes, st.dictionaries(st.sampled_from(VERBS), st.integers(-3, 3), max_size=4),
        st.sets(st.sampled_from(VERBS), max_size=3), st.booleans())
@@ -137,7 +142,7 @@ file_lines = st.lists(st.one_of(specs, st.sampled_from(["# c", "  #x", "", " \t"
                       max_size=6)
 
 
-@settings(max_examples=60)
+@settings(max_examples=60, deadline=None)
 @given(file_lines, st.booleans(), st.sampled_from(["\n", "\r\n"]),
        st.sampled_from([b"", b"\xff", b"\xed\xa0\x80", b"\xc0\x80", b"\xf4\x90\x80\x80", b"\xe2\x82"]))
 def test_loader_reads_files_as_expand_does(tmp_path_factory, lines, bom, ending, tail):

@@ -10,7 +10,7 @@ import subprocess
 import sys
 
 import pytest
-from hypothesis import given, strategies as st
+from hypothesis import given, settings, strategies as st
 
 import quorvel
 from quorvel._check import check_text
@@ -135,6 +135,7 @@ def test_check_flags_each_typo_on_its_line_and_passes_the_demo_rules(tmp_path):
         '<stdin>:2: unknown action "advanse"; did you mean "advance"?\n'
 
 
+@settings(deadline=None)
 @given(st.text(alphabet="ab<>\\@=*?[]{},!- \t\u3000", max_size=8), st.text(alphabet="ab{}[]\\ ,", max_size=6))
 def test_check_finds_nothing_wrong_with_escaped_names_and_paths(name, scope):
     text = f"allow:{quorvel.escape(name)}@{quorvel.escape(scope)}=note\n"
