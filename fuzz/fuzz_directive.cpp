@@ -17,13 +17,13 @@ bool ends_with_backslash(std::string_view s) { return !s.empty() && s.back() == 
 // The text form reads back to the same directive unless a stored text holds
 // what the grammar would read as a delimiter.
 bool round_trips(const directive::Directive<>& d) {
-  if (ends_with_backslash(d.action.token) || ends_with_backslash(d.name.source())) return false;
-  if (d.path && ends_with_backslash(d.path->source())) return false;
-  if (d.kind) {
-    const std::string& k = *d.kind;
-    if (k == "*" || k.find_first_of(">\\=") != std::string::npos) return false;
+  if (ends_with_backslash(d.action.token) || ends_with_backslash(d.name().source())) return false;
+  if (d.path() && ends_with_backslash(d.path()->source())) return false;
+  if (const auto kind = d.kind()) {
+    const std::string_view k = *kind;
+    if (k == "*" || k.find_first_of(">\\=") != std::string_view::npos) return false;
     if (text::trim(k).size() != k.size()) return false;
-  } else if (!d.name.source().empty() && d.name.source()[0] == '<') {
+  } else if (!d.name().source().empty() && d.name().source()[0] == '<') {
     return false;
   }
   return true;
@@ -42,8 +42,8 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t siz
   }
   const auto& d = r.value();
   FUZZ_CHECK(!d.action.token.empty());
-  FUZZ_CHECK(!d.name.source().empty());
-  FUZZ_CHECK(!d.kind || !d.kind->empty());
+  FUZZ_CHECK(!d.name().source().empty());
+  FUZZ_CHECK(!d.kind() || !d.kind()->empty());
   const std::string form = directive::text_form(d);
   FUZZ_CHECK(text::valid_utf8(form));
   if (round_trips(d)) {
@@ -51,11 +51,11 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t siz
     FUZZ_CHECK(again.ok());
     const auto& e = again.value();
     FUZZ_CHECK(e.action.token == d.action.token);
-    FUZZ_CHECK(e.kind == d.kind);
-    FUZZ_CHECK(e.name.source() == d.name.source());
-    FUZZ_CHECK(static_cast<bool>(e.path) == static_cast<bool>(d.path));
-    if (d.path) FUZZ_CHECK(e.path->source() == d.path->source());
-    FUZZ_CHECK(e.note == d.note);
+    FUZZ_CHECK(e.kind() == d.kind());
+    FUZZ_CHECK(e.name().source() == d.name().source());
+    FUZZ_CHECK(static_cast<bool>(e.path()) == static_cast<bool>(d.path()));
+    if (d.path()) FUZZ_CHECK(e.path()->source() == d.path()->source());
+    FUZZ_CHECK(e.note() == d.note());
     FUZZ_CHECK(directive::text_form(e) == form);
   }
   return 0;

@@ -55,17 +55,23 @@ std::string unknown_severity_message(std::string_view text) {
   return out;
 }
 
+std::optional<Directive<LintAction>> as_lint(const Directive<>& d) {
+  const auto verb = LintAction::from_token(d.action.token);
+  if (!verb) return std::nullopt;
+  return d.with_action(*verb);
+}
+
 Folded fold(Severity current, const Target& target, const std::vector<Directive<LintAction>>& directives) {
   Folded out{current, false, {}};
   core::directive::Combined c;
   core::directive::combine(
       directives, target, true,
       [](const Directive<LintAction>& d) -> const core::directive::Selector* {
-        return d.action.counted() ? &d : nullptr;
+        return d.action.counted() ? &d.selector() : nullptr;
       },
       [](const Directive<LintAction>& d) { return d.action.vote(); },
-      [&](const std::string& note) {
-        out.notes.push_back(note);
+      [&](std::string_view note) {
+        out.notes.emplace_back(note);
         return true;
       },
       c);
@@ -78,7 +84,7 @@ std::vector<Setting> settings(const std::vector<Directive<LintAction>>& directiv
   std::vector<Setting> out;
   for (const auto& d : directives) {
     if (d.action.value() != LintAction::Set) continue;
-    out.push_back(Setting{d.name.source(), d.note.value_or(std::string())});
+    out.push_back(Setting{d.name().source(), std::string(d.note().value_or(std::string_view()))});
   }
   return out;
 }

@@ -71,6 +71,10 @@ inline Severity move(Severity s, std::int64_t net) {
   return static_cast<Severity>(core::directive::saturating_move(static_cast<std::size_t>(s), 3, net));
 }
 
+// The directive re-typed as a lint directive, sharing its parts (nothing is
+// allocated), or none when its token is no lint verb.
+std::optional<Directive<LintAction>> as_lint(const Directive<>& d);
+
 Folded fold(Severity current, const Target& target, const std::vector<Directive<LintAction>>& directives);
 
 // A `set:KEY=VALUE` setting: KEY is the NAME source, VALUE the note or "".

@@ -1,12 +1,14 @@
 // Directive: one parsed directive, immutable, made only by parse and expand.
 #include "python/directive_class.hpp"
 
+#include <cstring>
 #include <new>
 
 #include "core/ladder/ladder.hpp"
 
 #include "python/boundary.hpp"
 #include "python/convert.hpp"
+#include "python/api.hpp"
 #include "python/heap_type.hpp"
 
 namespace quorvel::python {
@@ -22,45 +24,51 @@ Once g_directive;
 constexpr const char* kNotBuilt = "this Directive was not made by parse() or expand()";
 
 // A new str, or None for an absent text.
-PyObject* optional_str(const std::optional<std::string>& s) { return s ? new_str(*s) : new_none(); }
+PyObject* optional_str(std::optional<std::string_view> s) { return s ? new_str(*s) : new_none(); }
 
-// The five read-only attributes.
-// Runs `f` on the record of a built Directive, or raises TypeError.
+// Runs `f` on a built Directive, or raises TypeError.
 template <class F>
-PyObject* with_record(PyObject* self, F&& f) {
+PyObject* with_directive(PyObject* self, F&& f) {
   return guarded([&]() -> PyObject* {
     const PyDirective* d = built_directive(self);
-    return d ? f(d->record) : nullptr;
+    return d ? f(*d) : nullptr;
   });
 }
 
 // The five read-only attributes.
 PyObject* get_action(PyObject* self, void*) {
-  return with_record(self, [](const Directive<>& r) { return new_str(r.action.token); });
+  return with_directive(self, [](const PyDirective& d) { return new_str(d.action()); });
 }
 PyObject* get_kind(PyObject* self, void*) {
-  return with_record(self, [](const Directive<>& r) { return optional_str(r.kind); });
+  return with_directive(self, [](const PyDirective& d) { return optional_str(d.selector().kind()); });
 }
 PyObject* get_name(PyObject* self, void*) {
-  return with_record(self, [](const Directive<>& r) { return new_str(r.name.source()); });
+  return with_directive(self, [](const PyDirective& d) { return new_str(d.selector().name().source()); });
 }
 PyObject* get_path(PyObject* self, void*) {
-  return with_record(self, [](const Directive<>& r) { return r.path ? new_str(r.path->source()) : new_none(); });
+  return with_directive(self, [](const PyDirective& d) {
+    const auto path = d.selector().path();
+    return path ? new_str(path->source()) : new_none();
+  });
 }
 PyObject* get_note(PyObject* self, void*) {
-  return with_record(self, [](const Directive<>& r) { return optional_str(r.note); });
+  return with_directive(self, [](const PyDirective& d) { return optional_str(d.selector().note()); });
 }
 
 // str(d): the text form.
 PyObject* directive_str(PyObject* self) {
-  return with_record(self, [](const Directive<>& r) { return new_str(core::directive::text_form(r)); });
+  return with_directive(self, [](const PyDirective& d) {
+    std::string s;
+    core::directive::append_text_form(s, d.action(), d.selector());
+    return new_str(s);
+  });
 }
 
 // repr(d): "Directive(" + the text form + ")".
 PyObject* directive_repr(PyObject* self) {
-  return with_record(self, [](const Directive<>& r) {
+  return with_directive(self, [](const PyDirective& d) {
     std::string s = "Directive(";
-    core::directive::append_text_form(s, r.action.token, r);
+    core::directive::append_text_form(s, d.action(), d.selector());
     s += ')';
     return new_str(s);
   });
@@ -81,7 +89,7 @@ PyObject* matches_impl(PyObject* self, PyObject* const* a) {
   TargetArgs t{names, scopes, {}};
   const PyDirective* d = built_directive(self);
   if (!d || !to_target(a[0], a[1], a[2], t, keep)) return nullptr;
-  return new_bool(d->record.matches(t.target()));
+  return new_bool(d->selector().matches(t.target()));
 }
 
 MethodPair g_matches = method_pair<&g_matches_sig, &matches_impl>(
@@ -121,32 +129,58 @@ PyObject* create_directive_type() {
       {Py_tp_methods, g_methods},
       {0, nullptr},
   };
-  return new_heap_type("builtins.Directive", sizeof(PyDirective), slots);
+  // Variable-size: each instance has room for its own parts after the
+  // fixed struct (one byte per item).
+  PyType_Spec spec = {
+      .name = "builtins.Directive",
+      .basicsize = static_cast<int>(sizeof(PyDirective)),
+      .itemsize = 1,
+      .flags = static_cast<unsigned int>(Py_TPFLAGS_DEFAULT | immutable_type_flag()),
+      .slots = slots,
+  };
+  return PyType_FromSpec(&spec);
 }
 
 }  // namespace
 
-void PyDirective::destroy() {
-  if (!built) return;  // zero-filled: there is nothing to end
-  record.~Directive();
-  lint.~optional();
-}
-
 PyObject* directive_type() { return g_directive.get(&create_directive_type, "Directive"); }
 
-PyObject* new_directive(Directive<>&& record) {
+namespace {
+
+// A new Directive object with room for `selector_size` bytes of parts and
+// the action: its fixed part filled in, the parts left to `place`, which
+// cannot fail.
+template <class Place>
+PyObject* make_directive(std::string_view action, std::size_t selector_size, Place place) {
+  if (action.size() > UINT32_MAX || selector_size > PY_SSIZE_T_MAX - action.size()) throw std::bad_alloc();
   PyObject* type = directive_type();
   if (!type) return nullptr;
-  PyObject* obj = alloc_instance(type);
+  auto* t = reinterpret_cast<PyTypeObject*>(type);
+  auto alloc = reinterpret_cast<allocfunc>(PyType_GetSlot(t, Py_tp_alloc));
+  Ref obj = Ref::steal(alloc(t, static_cast<Py_ssize_t>(selector_size + action.size())));
   if (!obj) return nullptr;
-  auto* d = reinterpret_cast<PyDirective*>(obj);
-  // Moving the record cannot throw; the hash and the lint verb are worked
-  // out from a view of the token, so nothing here can fail half-way.
-  new (&d->record) Directive<>(std::move(record));
-  d->action_hash = core::ladder::Vocabulary::hash(d->record.action.token);
-  new (&d->lint) std::optional<lint::LintAction>(lint::LintAction::from_token(d->record.action.token));
+  auto* d = reinterpret_cast<PyDirective*>(obj.get());
+  place(const_cast<char*>(reinterpret_cast<const char*>(&d->selector())));  // may throw: obj is freed
+  d->action_len = static_cast<std::uint32_t>(action.size());
+  if (!action.empty()) std::memcpy(const_cast<char*>(d->action().data()), action.data(), action.size());
+  d->action_hash = core::ladder::Vocabulary::hash(action);
+  d->lint = lint::LintAction::from_token(action);
   d->built = true;
-  return obj;
+  return obj.release();
+}
+
+}  // namespace
+
+PyObject* new_directive(std::string_view action, const core::directive::Parts& parts) {
+  return make_directive(action, core::directive::Selector::packed_size(parts),
+                        [&](char* at) { core::directive::Selector::pack_into(parts, at); });
+}
+
+PyObject* new_directive(const Directive<>& record) {
+  // The parts point nowhere outside themselves: a copy of the bytes is a
+  // copy of the parts.
+  const core::directive::Selector& s = record.selector();
+  return make_directive(record.action.token, s.size(), [&](char* at) { std::memcpy(at, &s, s.size()); });
 }
 
 const PyDirective* built_directive(PyObject* o) {

@@ -87,13 +87,13 @@ struct NewRefs {
 // never runs the collector, so the views (into the records, the ladder or
 // `current`) stay valid until the last one is made; only then is the list
 // made, which may run it.
-PyObject* fold_result(std::string_view level, bool dropped, const VecBase<const std::string*>& notes) {
+PyObject* fold_result(std::string_view level, bool dropped, const VecBase<std::string_view>& notes) {
   Ref level_str = Ref::steal(new_str(level));
   if (!level_str) return nullptr;
   NewRefs<kNotes> strs;
   strs.items.reserve(notes.size());
-  for (const std::string* note : notes) {
-    PyObject* s = new_str(*note);
+  for (std::string_view note : notes) {
+    PyObject* s = new_str(note);
     if (!s) return nullptr;
     strs.items.push_back(s);  // room was reserved: cannot throw
   }
@@ -111,11 +111,11 @@ PyObject* fold_result(std::string_view level, bool dropped, const VecBase<const 
 template <class SelectorOf, class VoteOf, class LevelOf>
 [[gnu::noinline]] PyObject* walk(const FoldArgs& f, bool collect_notes, SelectorOf selector, VoteOf vote,
                                  LevelOf level_of) {
-  SmallVec<const std::string*, kNotes> notes;
+  SmallVec<std::string_view, kNotes> notes;
   Combined c;
   core::directive::combine(f.dirs, f.target.target(), collect_notes, selector, vote,
-                           [&](const std::string& note) {
-                             notes.push_back(&note);
+                           [&](std::string_view note) {
+                             notes.push_back(note);
                              return true;
                            },
                            c);
@@ -132,7 +132,7 @@ PyObject* lint_fold_converted(const FoldArgs& f) {
   // and settings, are skipped before matching.
   return walk(
       f, true,
-      [](const PyDirective* d) -> const Selector* { return d->lint && d->lint->counted() ? &d->record : nullptr; },
+      [](const PyDirective* d) -> const Selector* { return d->lint && d->lint->counted() ? &d->selector() : nullptr; },
       [](const PyDirective* d) { return d->lint->vote(); },
       [&](std::int64_t sum) { return lint::severity_text(lint::move(*severity, sum)); });
 }
@@ -172,9 +172,9 @@ PyObject* lint_settings_impl(PyObject*, PyObject* const* a) {
   if (!list) return nullptr;
   for (const PyDirective* d : dirs) {
     if (!d->lint || d->lint->value() != lint::LintAction::Set) continue;
-    const auto& r = d->record;
-    Ref key = Ref::steal(new_str(r.name.source()));
-    Ref value = Ref::steal(new_str(r.note ? std::string_view(*r.note) : std::string_view()));
+    const auto& r = d->selector();
+    Ref key = Ref::steal(new_str(r.name().source()));
+    Ref value = Ref::steal(new_str(r.note().value_or(std::string_view())));
     if (!key || !value) return nullptr;
     Ref pair = Ref::steal(PyTuple_Pack(2, key.get(), value.get()));
     if (!pair || PyList_Append(list.get(), pair.get()) < 0) return nullptr;
@@ -287,8 +287,8 @@ bool plain_vocab_args(PyObject* const* a) {
   for (const Step& s : v.steps) vocab.add_step(s.action, s.rungs);
   for (std::string_view d : v.drop) vocab.add_drop(d);
   return walk(
-      f, v.notes, [](const PyDirective* d) -> const Selector* { return &d->record; },
-      [&](const PyDirective* d) { return vocab.vote(d->record.action.token, d->action_hash); },
+      f, v.notes, [](const PyDirective* d) -> const Selector* { return &d->selector(); },
+      [&](const PyDirective* d) { return vocab.vote(d->action(), d->action_hash); },
       [&](std::int64_t sum) { return ladder.step(f.current, sum); });
 }
 

@@ -64,10 +64,13 @@ PyObject* parse_impl(PyObject*, PyObject* const* a) {
   if (!arg_text(a[0], "spec", spec, keep)) return nullptr;
   Allowed allowed;
   if (!to_allowed(a[1], allowed, keep)) return nullptr;
-  auto parsed = core::parse::parse_as(spec);
-  if (!parsed.ok()) return raise_directive_error(parsed.error().message());
-  if (!check_action(parsed.value().action.token, allowed)) return nullptr;
-  return new_directive(std::move(parsed).value());
+  // The parts are laid out straight into the new object.
+  std::string_view action;
+  std::string kind_store;
+  const auto parts = core::parse::parse_parts(spec, action, kind_store);
+  if (!parts.ok()) return raise_directive_error(parts.error().message());
+  if (!check_action(action, allowed)) return nullptr;
+  return new_directive(action, parts.value());
 }
 
 // --- glob_match ------------------------------------------------------------
@@ -141,7 +144,7 @@ PyObject* expand_impl(PyObject*, PyObject* const* a) {
   // source drops them all.
   const source::Hooks hooks{
       [&](core::directive::Directive<>&& d, std::uint64_t) {
-        Ref obj = Ref::steal(new_directive(std::move(d)));
+        Ref obj = Ref::steal(new_directive(d));
         return obj && PyList_Append(list.get(), obj.get()) == 0;
       },
       // Runs the signal handlers (and, on newer interpreters, whatever else
@@ -161,7 +164,7 @@ PyObject* expand_impl(PyObject*, PyObject* const* a) {
     const Py_ssize_t n = PyList_Size(list.get());
     for (Py_ssize_t i = 0; i < n; ++i) {
       const auto* d = reinterpret_cast<const PyDirective*>(PyList_GetItem(list.get(), i));
-      if (!check_action(d->record.action.token, allowed)) return nullptr;
+      if (!check_action(d->action(), allowed)) return nullptr;
     }
   }
   return list.release();

@@ -57,10 +57,14 @@ TEST(Grammar, Parses) {
     ASSERT_TRUE(r.ok()) << c.spec << ": " << r.error().message();
     const auto& d = r.value();
     EXPECT_EQ(d.action.token, c.action) << c.spec;
-    EXPECT_EQ(d.kind, c.kind) << c.spec;
-    EXPECT_EQ(d.name.source(), c.name) << c.spec;
-    EXPECT_EQ(d.path ? std::optional<std::string>(d.path->source()) : std::nullopt, c.path) << c.spec;
-    EXPECT_EQ(d.note, c.note) << c.spec;
+    EXPECT_EQ(d.kind(), c.kind) << c.spec;
+    EXPECT_EQ(d.name().source(), c.name) << c.spec;
+    EXPECT_EQ(d.path() ? std::optional<std::string>(d.path()->source()) : std::nullopt, c.path) << c.spec;
+    EXPECT_EQ(d.note(), c.note) << c.spec;
+    // The size a record's parts report is the size that sizing them gives.
+    const auto path = d.path() ? std::optional<std::string_view>(d.path()->source()) : std::nullopt;
+    EXPECT_EQ(d.selector().size(), directive::Selector::packed_size({d.kind(), d.name().source(), path, d.note()}))
+        << c.spec;
     EXPECT_EQ(text_form(d), c.display) << c.spec;
   }
 }

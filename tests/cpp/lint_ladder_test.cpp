@@ -32,8 +32,15 @@ TEST(Lint, FromToken) {
 }
 
 std::vector<core::directive::Directive<LintAction>> lint_directives(std::initializer_list<const char*> specs) {
+  // Parsed as lint directives, and re-typed from verbatim ones: both agree.
   std::vector<core::directive::Directive<LintAction>> out;
-  for (const char* s : specs) out.push_back(core::parse::parse_as<LintAction>(s).value());
+  for (const char* s : specs) {
+    out.push_back(core::parse::parse_as<LintAction>(s).value());
+    const auto retyped = lint::as_lint(core::parse::parse_as(s).value());
+    EXPECT_TRUE(retyped && retyped->action == out.back().action &&
+                core::directive::text_form(*retyped) == core::directive::text_form(out.back()))
+        << s;
+  }
   return out;
 }
 

@@ -13,7 +13,9 @@
 #pragma once
 
 #include <cstdint>
-#include <string>
+#include <iterator>
+#include <string_view>
+#include <type_traits>
 
 #include "core/directive/directive.hpp"
 
@@ -38,20 +40,34 @@ inline std::int64_t saturating_add(std::int64_t a, std::int64_t b) {
   return r;
 }
 
-// `items` is a range of anything; `selector(item)` gives a pointer to its
-// Selector, or null for an item that is skipped before matching;
-// `vote(item)` gives its Vote, and is asked only of items that match (a
-// vote may cost a table look-up); `note(text)` receives the notes in order
-// (it returns false to stop the walk: the caller then has an error to
-// report). With `collect_notes` false, no note is passed on. Returns false
-// if a note sink stopped the walk.
+// How many items ahead a walk over pointers asks for the memory of the item
+// it will test: far enough that the load is done when the item's turn comes,
+// so a long list of directives scattered over the heap costs about what a
+// short one costs per directive.
+inline constexpr std::ptrdiff_t kPrefetchAhead = 8;
+
+// `items` is a random-access range of anything; `selector(item)` gives a
+// pointer to its Selector, or null for an item that is skipped before
+// matching; `vote(item)` gives its Vote, and is asked only of items that
+// match (a vote may cost a table look-up); `note(text)` receives the notes in
+// order (it returns false to stop the walk: the caller then has an error to
+// report). With `collect_notes` false, no note is passed on. Returns false if
+// a note sink stopped the walk.
 template <class Range, class SelectorOf, class VoteOf, class NoteSink>
 bool combine(const Range& items, const Target& target, bool collect_notes, SelectorOf selector,
              VoteOf vote, NoteSink note, Combined& out) {
-  for (const auto& item : items) {
+  const auto first = std::begin(items);
+  const std::ptrdiff_t n = std::end(items) - first;
+  for (std::ptrdiff_t i = 0; i < n; ++i) {
+    const auto& item = first[i];
+    if constexpr (std::is_pointer_v<std::remove_cvref_t<decltype(item)>>) {
+      if (i + kPrefetchAhead < n) __builtin_prefetch(first[i + kPrefetchAhead]);
+    }
     const Selector* s = selector(item);
     if (!s || !s->matches(target)) continue;
-    if (collect_notes && s->note && !note(*s->note)) return false;
+    if (collect_notes) {
+      if (const auto text = s->note(); text && !note(*text)) return false;
+    }
     const Vote v = vote(item);
     if (v.rungs != 0) out.sum = saturating_add(out.sum, v.rungs);
     if (v.drops) out.dropped = true;

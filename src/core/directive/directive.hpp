@@ -2,17 +2,20 @@
 // matched against, the matching rule and the text form.
 #pragma once
 
+#include <atomic>
 #include <concepts>
+#include <cstdint>
 #include <optional>
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "core/glob/pattern.hpp"
 
 namespace quorvel::core::directive {
 
-using glob::Pattern;
+using glob::PatternView;
 
 // An action type converts a raw action token into one of its values, or
 // declines it.
@@ -37,40 +40,129 @@ struct Target {
   std::span<const std::string_view> scopes;  // absent scopes are empty
 };
 
-// The parts of a directive that do not depend on the action type.
-struct Selector {
-  std::optional<std::string> kind;  // escapes resolved; absent = any kind
-  Pattern name;
-  std::optional<Pattern> path;      // absent without `@`; a Pattern is one pointer
-  std::optional<std::string> note;  // verbatim; absent without `=`
+// The texts of a directive's action-independent parts, as the grammar cut
+// them out: kind with its escapes resolved, NAME and PATH as written.
+struct Parts {
+  std::optional<std::string_view> kind;  // absent = any kind
+  std::string_view name;
+  std::optional<std::string_view> path;  // absent without `@`
+  std::optional<std::string_view> note;  // absent without `=`
+};
+
+// The parts of a directive that do not depend on the action type, laid out
+// in one piece of memory: this header, the kind's bytes, NAME's compiled
+// form, PATH's compiled form, the note's bytes. What a match reads first
+// (the kind, then NAME's header and literal bytes) comes first. It points
+// nowhere outside itself, so it may be copied as bytes; it is made only by
+// pack_into and seen only through a pointer.
+class Selector {
+ public:
+  // The exact bytes (a multiple of 8) that pack_into lays out for `parts`;
+  // throws std::bad_alloc past 4 GiB.
+  static std::size_t packed_size(const Parts& parts);
+  // Lays `parts` out at `out` (8-byte aligned, packed_size(parts) bytes).
+  static const Selector* pack_into(const Parts& parts, void* out);
+
+  Selector(const Selector&) = delete;
+  Selector& operator=(const Selector&) = delete;
+
+  std::optional<std::string_view> kind() const {
+    if (kind_len_ == kAbsent) return std::nullopt;
+    return std::string_view(bytes() + sizeof(Selector), kind_len_);
+  }
+  PatternView name() const { return PatternView(bytes() + name_off()); }
+  std::optional<PatternView> path() const {
+    if (path_off_ == 0) return std::nullopt;
+    return PatternView(bytes() + path_off_);
+  }
+  std::optional<std::string_view> note() const {
+    if (note_len_ == kAbsent) return std::nullopt;
+    return std::string_view(bytes() + note_off_, note_len_);
+  }
+  // The bytes laid out (what packed_size gave).
+  std::size_t size() const {
+    return (std::size_t{note_off_} + (note_len_ == kAbsent ? 0 : note_len_) + 7) & ~std::size_t{7};
+  }
 
   // KIND, then NAME, then PATH; the first failing test decides.
   bool matches(const Target& target) const {
-    if (kind) {
-      if (!target.qualifier || *target.qualifier != *kind) return false;
-    }
+    if (kind_len_ != kAbsent && (!target.qualifier || *target.qualifier != *kind())) return false;
+    const PatternView n = name();
     bool named = false;
-    for (std::string_view n : target.names) {
-      if (name.matches(n)) {
+    for (std::string_view s : target.names) {
+      if (n.matches(s)) {
         named = true;
         break;
       }
     }
     if (!named) return false;
-    if (!path) return true;
+    if (path_off_ == 0) return true;
+    const PatternView p(bytes() + path_off_);
     for (std::string_view s : target.scopes) {
-      if (path->matches(s)) return true;
+      if (p.matches(s)) return true;
     }
     return false;
   }
+
+ private:
+  static constexpr std::uint32_t kAbsent = UINT32_MAX;
+  Selector() = default;
+  const char* bytes() const { return reinterpret_cast<const char*>(this); }
+  std::uint32_t name_off() const {
+    return kind_len_ == kAbsent ? sizeof(Selector) : (sizeof(Selector) + kind_len_ + 7) & ~std::uint32_t{7};
+  }
+
+  std::uint32_t kind_len_;  // kAbsent without a kind
+  std::uint32_t path_off_;  // 0 without a path
+  std::uint32_t note_off_;  // where the note's bytes start (the end of the rest)
+  std::uint32_t note_len_;  // kAbsent without a note
+};
+
+// A Selector of its own on the heap, shared by copies: copying one (the
+// lint layer's re-typing of a directive) allocates nothing.
+class SharedSelector {
+ public:
+  explicit SharedSelector(const Parts& parts);
+  SharedSelector(const SharedSelector& o) noexcept : block_(o.block_) {
+    block_->refs.fetch_add(1, std::memory_order_relaxed);
+  }
+  SharedSelector(SharedSelector&& o) noexcept : block_(std::exchange(o.block_, nullptr)) {}
+  SharedSelector& operator=(SharedSelector o) noexcept {
+    std::swap(block_, o.block_);
+    return *this;
+  }
+  ~SharedSelector();
+
+  const Selector& get() const { return *reinterpret_cast<const Selector*>(block_ + 1); }
+
+ private:
+  struct Block {
+    std::atomic<std::uint32_t> refs;
+    std::uint32_t unused;  // keeps the Selector 8-byte aligned
+  };
+  Block* block_;  // null only once moved from
 };
 
 // One parsed directive, generic over its action type.
 template <Action A = TextAction>
-struct Directive : Selector {
+struct Directive {
   A action;
+  SharedSelector parts;
 
-  Directive(A a, Selector s) : Selector(std::move(s)), action(std::move(a)) {}
+  Directive(A a, SharedSelector s) : action(std::move(a)), parts(std::move(s)) {}
+
+  // The same directive under another action type: the parts are shared.
+  template <Action B>
+  Directive<B> with_action(B b) const {
+    return Directive<B>(std::move(b), parts);
+  }
+
+  const Selector& selector() const { return parts.get(); }
+  std::optional<std::string_view> kind() const { return selector().kind(); }
+  PatternView name() const { return selector().name(); }
+  std::optional<PatternView> path() const { return selector().path(); }
+  std::optional<std::string_view> note() const { return selector().note(); }
+  bool matches(const Target& target) const { return selector().matches(target); }
 };
 
 // Appends the text form: ACTION `:` [`<` KIND `>`] NAME [`@` PATH] [`=` NOTE],
@@ -80,7 +172,7 @@ void append_text_form(std::string& out, std::string_view action, const Selector&
 template <Action A>
 std::string text_form(const Directive<A>& d) {
   std::string out;
-  append_text_form(out, d.action.text(), d);
+  append_text_form(out, d.action.text(), d.selector());
   return out;
 }
 

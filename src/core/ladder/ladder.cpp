@@ -47,10 +47,10 @@ Folded fold(const Ladder& ladder, std::string_view current,
   directive::Combined c;
   directive::combine(
       directives, target, vocab.notes,
-      [](const directive::Directive<>* d) -> const directive::Selector* { return d; },
+      [](const directive::Directive<>* d) { return &d->selector(); },
       [&](const directive::Directive<>* d) { return vocab.vote(d->action.text()); },
-      [&](const std::string& note) {
-        out.notes.push_back(note);
+      [&](std::string_view note) {
+        out.notes.emplace_back(note);
         return true;
       },
       c);

@@ -37,7 +37,8 @@ std::string unescape(std::string_view s) {
   return out;
 }
 
-Result<directive::Selector, ParseError> parse_parts(std::string_view spec, std::string_view& action) {
+Result<directive::Parts, ParseError> parse_parts(std::string_view spec, std::string_view& action,
+                                                 std::string& kind_store) {
   using K = ParseError::Kind;
   // One scan finds the action's `:` and notes an `=` before it; an `=` after
   // the `:` is the note's, found again below from the `:` on, where the same
@@ -61,21 +62,28 @@ Result<directive::Selector, ParseError> parse_parts(std::string_view spec, std::
 
   std::string_view rest = spec.substr(colon + 1);
   std::string_view head = rest;
-  std::optional<std::string> note;
+  std::optional<std::string_view> note;
   const std::size_t neq = find_unescaped(rest, 0, '=');
   if (neq != std::string_view::npos) {
-    note = std::string(rest.substr(neq + 1));
+    note = rest.substr(neq + 1);
     head = rest.substr(0, neq);
   }
   head = trim(head);
 
-  std::optional<std::string> kind;
+  std::optional<std::string_view> kind;
   if (head.size() >= 2 && head[0] == '<') {
     const std::size_t gt = find_unescaped(head, 1, '>');
     if (gt != std::string_view::npos) {
       const std::string_view k = trim(head.substr(1, gt - 1));
       if (k.empty()) return ParseError{K::EmptyKind, {}};
-      if (k != "*") kind = unescape(k);
+      if (k != "*") {
+        if (k.find('\\') == std::string_view::npos) {
+          kind = k;
+        } else {
+          kind_store = unescape(k);
+          kind = kind_store;
+        }
+      }
       head = trim_start(head.substr(gt + 1));
     }
   }
@@ -91,9 +99,7 @@ Result<directive::Selector, ParseError> parse_parts(std::string_view spec, std::
   }
   if (name.empty()) return ParseError{K::EmptyName, {}};
 
-  directive::Selector sel{std::move(kind), glob::Pattern::compile(name), {}, std::move(note)};
-  if (path) sel.path = glob::Pattern::compile(*path);
-  return sel;
+  return directive::Parts{kind, name, path, note};
 }
 
 }  // namespace quorvel::core::parse

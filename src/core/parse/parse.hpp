@@ -48,16 +48,19 @@ static_assert(kParseErrorMessages.size() == static_cast<std::size_t>(ParseError:
 std::string unescape(std::string_view s);
 
 // The action-independent steps of the grammar. On success, `action` holds
-// the trimmed ACTION text (a view into `spec`).
-Result<directive::Selector, ParseError> parse_parts(std::string_view spec, std::string_view& action);
+// the trimmed ACTION text and the parts are views into `spec`, but for a kind
+// with escapes, which is resolved into `kind_store`.
+Result<directive::Parts, ParseError> parse_parts(std::string_view spec, std::string_view& action,
+                                                 std::string& kind_store);
 
 // Parses one directive string under action type A.
 template <directive::Action A = directive::TextAction>
 Result<Directive<A>, ParseError> parse_as(std::string_view spec) {
   std::string_view action;
+  std::string kind_store;
   // The action is converted before KIND, NAME and PATH are checked, so an
   // unknown action wins over an empty name; parse_parts reports in order.
-  auto parts = parse_parts(spec, action);
+  auto parts = parse_parts(spec, action, kind_store);
   if (!parts.ok()) {
     const auto k = parts.error().kind;
     if (k != ParseError::Kind::EmptyKind && k != ParseError::Kind::EmptyName) return parts.error();
@@ -65,7 +68,7 @@ Result<Directive<A>, ParseError> parse_as(std::string_view spec) {
   auto a = A::from_token(action);
   if (!a) return ParseError{ParseError::Kind::UnknownAction, std::string(action)};
   if (!parts.ok()) return parts.error();
-  return Directive<A>(std::move(*a), std::move(parts).value());
+  return Directive<A>(std::move(*a), directive::SharedSelector(parts.value()));
 }
 
 }  // namespace quorvel::core::parse
