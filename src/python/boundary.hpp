@@ -75,6 +75,13 @@ PyObject* tuple_entry(PyObject* self, PyObject* args, PyObject* kwargs) {
   return guarded([&]() -> PyObject* {
     PyObject* bound[kMaxParams] = {};
     if (!bind_tuple(*S, args, kwargs, bound)) return nullptr;
+    // The keyword dict may be the caller's own (a call from C passes it on
+    // as it is), and code run during the call may change it: what was bound
+    // from it is held until the call returns.
+    Ref held[kMaxParams];
+    if (kwargs) {
+      for (int i = 0; i < S->count; ++i) held[i] = Ref::borrow(bound[i]);
+    }
     return run_bound<S, F>(self, bound);
   });
 }

@@ -4,11 +4,13 @@
 // directives in C++ and builds its result at the end. When every argument
 // is of a plain type (exact list or tuple, dict of exact ints, exact set,
 // True or False), converting them runs no Python code and makes no object
-// the collector tracks, so nothing can change the caller's containers
-// before the walk ends: the directives and texts are then read in place,
-// with no reference taken per item, into storage on the stack. Any other
-// argument (a list subclass, an __index__, a set subclass...) takes the
-// general path, which holds what it reads, because that code may run.
+// the collector tracks (but the iterator of `drop`, read first for that
+// reason), so nothing can change the caller's containers before the walk
+// ends: the directives and texts are then read in place, with no reference
+// taken per item, into storage on the stack. Plainness is decided after
+// the last step that may run code, since that code may change any value.
+// Any other argument (a list subclass, an __index__, a set subclass...)
+// takes the general path, which holds what it reads.
 #include "python/folds.hpp"
 
 #include "core/directive/combine.hpp"
@@ -263,20 +265,26 @@ bool to_vocab(PyObject* const* a, Vocab& v, Keep& keep) {
   return true;
 }
 
-// Whether `steps`, `drop` and `notes` convert without running code: a dict
-// whose values are exact ints, an exact set or frozenset, True or False.
-bool plain_vocab_args(PyObject* const* a) {
-  if (PyObject* steps = a[5]; steps && steps != Py_None) {
-    if (!PyDict_Check(steps)) return false;
-    Py_ssize_t pos = 0;
-    PyObject *key, *value;
-    while (PyDict_Next(steps, &pos, &key, &value)) {
-      if (!PyLong_CheckExact(value)) return false;
-    }
-  }
+// Whether `drop` and `notes` are of plain types: an exact set or frozenset
+// (or none), True or False (or omitted).
+bool plain_drop_notes(PyObject* const* a) {
   PyObject* drop = a[6];
   if (drop && drop != Py_None && !PyFrozenSet_CheckExact(drop) && Py_TYPE(drop) != &PySet_Type) return false;
   return !a[7] || a[7] == Py_True || a[7] == Py_False;
+}
+
+// Whether every value of `steps` (omitted, None or a dict) is an exact int,
+// which converts without running code. Values can change whenever code
+// runs, so this is asked after the last step that may run any.
+bool plain_steps(PyObject* steps) {
+  if (!steps || steps == Py_None) return true;
+  if (!PyDict_Check(steps)) return false;
+  Py_ssize_t pos = 0;
+  PyObject *key, *value;
+  while (PyDict_Next(steps, &pos, &key, &value)) {
+    if (!PyLong_CheckExact(value)) return false;
+  }
+  return true;
 }
 
 // Ladder.fold once its arguments are converted: the table is built once,
@@ -294,9 +302,10 @@ bool plain_vocab_args(PyObject* const* a) {
 
 // Ladder.fold over plain arguments, read in place. The set iterator that
 // reading `drop` needs is an object the collector tracks (and, before
-// 3.12, making it may run the collector's finalizers), so `drop` is read
-// first, holding its items; should it fail, the general path reports the
-// errors in their order.
+// 3.12, making it may run the collector's finalizers, which may change any
+// `steps` value), so `drop` is read first, holding its items, and only then
+// are the values of `steps` found plain; should either fail, the general
+// path converts everything again (and reports the errors in their order).
 [[gnu::noinline]] PyObject* ladder_fold_plain(const core::ladder::Ladder& ladder, PyObject* const* a, bool& fallback) {
   char local[kPlainScratch];
   Keep keep(local, sizeof local);
@@ -308,6 +317,11 @@ bool plain_vocab_args(PyObject* const* a) {
     fallback = true;
     return nullptr;
   }
+  if (!plain_steps(a[5])) {
+    fallback = true;
+    return nullptr;
+  }
+  // Nothing from here to the result's first object runs code.
   v.drop_done = true;
   keep.borrow_only();
   FoldStorage<kPlainDirectives, kPlainTexts> s;
@@ -332,7 +346,7 @@ Signature g_ladder_fold_sig = {
     "fold", {"current", "directives", "names", "qualifier", "scopes", "steps", "drop", "notes"}, 8, 3, 3, {}};
 
 PyObject* ladder_fold(const core::ladder::Ladder& ladder, PyObject* const* a) {
-  if (plain_fold_args(a) && plain_vocab_args(a)) {
+  if (plain_fold_args(a) && plain_drop_notes(a)) {
     bool fallback = false;
     PyObject* result = ladder_fold_plain(ladder, a, fallback);
     if (!fallback) return result;
