@@ -96,20 +96,6 @@ TEST(Glob, CopiesShareAndOutliveTheOriginal) {
   EXPECT_FALSE(Pattern().matches("a"));
 }
 
-TEST(Glob, TokensOfOneAlternative) {
-  const auto t = for_tests::compile_alt("a**?[!x]\\");
-  ASSERT_EQ(t.size(), 6u);
-  EXPECT_EQ(t[0].kind, TokKind::Lit);
-  EXPECT_EQ(t[1].kind, TokKind::Star);
-  EXPECT_EQ(t[2].kind, TokKind::Star);
-  EXPECT_EQ(t[3].kind, TokKind::Any);
-  EXPECT_EQ(t[4].kind, TokKind::Class);
-  EXPECT_FALSE(t[4].set.has('x'));
-  EXPECT_TRUE(t[4].set.has(0xFF));
-  EXPECT_EQ(t[5].kind, TokKind::Lit);
-  EXPECT_EQ(t[5].byte, '\\');
-}
-
 using Alts = std::vector<std::string>;
 
 TEST(Brace, Expansions) {
@@ -180,15 +166,6 @@ TEST(Brace, ManySingleChoiceGroupsAreLinear) {
   EXPECT_EQ((*got)[0], std::string(100000, 'a'));
   EXPECT_TRUE(Pattern::compile(s).matches(std::string(100000, 'a')));
   EXPECT_TRUE(match_once(s, std::string(100000, 'a')));
-}
-
-TEST(Engine, StraddlingBracketsAloneAreMatchedPerAlternative) {
-  for (const char* s : {"[{a,b}]", "x[{],a}b]", "[!{a,b}]x", "{[,a}]"}) EXPECT_TRUE(for_tests::per_alternative(s)) << s;
-  // A bracket that closes inside its piece, or that nothing after it could
-  // close, keeps the one automaton.
-  for (const char* s : {"[ab]{c,d}", "{[a],b}*", "{a,b}[", "[{a,b}", "*{a,b}[[[x", "x{a,b}["}) {
-    EXPECT_FALSE(for_tests::per_alternative(s)) << s;
-  }
 }
 
 // Memory: the block of a compiled pattern stays within four bytes per

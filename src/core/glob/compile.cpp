@@ -1,40 +1,71 @@
 #include "core/glob/compile.hpp"
 
 #include <algorithm>
+#include <cstddef>
 #include <cstring>
+#include <memory_resource>
+#include <string>
+#include <vector>
 
+#include "core/glob/brace.hpp"
 #include "core/glob/token.hpp"
 
 namespace quorvel::core::glob {
 
 namespace {
 
-// Rounds a byte count up to the alignment of the words.
 constexpr std::size_t align8(std::size_t n) { return (n + 7) & ~std::size_t{7}; }
 
-// The offsets of the arrays of a program block, from its header.
-struct Layout {
-  std::size_t joins, all, lit, cls, star, gmask, cls_base, cls_off, bytes, pool, total;  // byte offsets
-  // The layout of a block whose header is `h`.
-  explicit Layout(const ProgramHeader& h) {
-    const std::size_t w8 = std::size_t{h.words} * 8;
-    joins = align8(sizeof(ProgramHeader));
-    all = align8(joins + h.ngroups * sizeof(GroupJoin));
-    lit = all + w8;
-    cls = lit + w8;
-    star = cls + w8;
-    gmask = star + w8;
-    cls_base = gmask + std::size_t{h.group_words} * 16;
-    cls_off = cls_base + std::size_t{h.words} * 4;
-    bytes = cls_off + std::size_t{h.nclass} * 4;
-    pool = bytes + std::size_t{h.words} * 64;
-    total = align8(pool + h.pool_bytes);
+// The scan's mode at a place (see compile.hpp); Fork is a `[` about to fork.
+enum class Mode : std::uint8_t { Normal, NoClose, InClass, Fork };
+
+// The scan's state at a place.
+struct State {
+  Mode mode = Mode::Normal;
+  std::uint8_t phase = 0;  // NoClose: 0 right after the `[`, 1 its first element, 2 later
+  ClassReader cls{};       // InClass: the class read so far
+  bool operator==(const State& o) const {
+    return mode == o.mode && phase == o.phase && (mode != Mode::InClass || cls == o.cls);
   }
 };
 
-// Writes the record of class `set` at `rec`: its runs of consecutive members
-// as ranges, or its map when they are more than kMaxRanges. Gives its bytes.
-std::size_t write_record(const ByteSet& set, std::uint8_t* rec) {
+// One token of a run; `set` indexes the class sets.
+struct Tok {
+  TokKind kind;
+  std::uint8_t byte;
+  std::uint32_t set;
+};
+
+constexpr std::uint32_t kAccept = 0xFFFFFFFEu;  // a run that ends the pattern
+constexpr std::uint32_t kDead = 0xFFFFFFFDu;    // a path that dies
+
+// A run of tokens from one junction to another (or to the end).
+struct Run {
+  std::uint32_t from, to;     // junctions (`to` may be kAccept)
+  std::uint32_t first, count; // its tokens
+  std::uint32_t start = 0;    // its first position, once laid out
+};
+
+// A piece of the source, and where its end leads.
+struct Piece {
+  std::string_view text;
+  std::uint32_t feeds = 1;     // for a place before it: the pieces it enters (a group's choices)
+  std::uint32_t next = kAccept;  // the place after it: the piece of that place, or kAccept
+  bool later_close = false;    // some later piece holds a `]`
+};
+
+// A junction: a place (before piece `piece` when offset is -1, else inside
+// it) and the scan's state there.
+struct Node {
+  std::uint32_t piece;
+  std::int64_t offset;
+  State state;
+  bool done = false;
+};
+
+// Writes the record of class `set` at the end of `pool`: its runs of
+// consecutive members as ranges, or its map when they are more than kMaxRanges.
+void write_record(const ByteSet& set, std::pmr::vector<std::uint8_t>& pool) {
   // A run starts at a member whose lower neighbour is not one, and ends at a
   // member whose upper neighbour is not one: found a word at a time.
   std::uint64_t starts[4], ends[4];
@@ -47,386 +78,472 @@ std::size_t write_record(const ByteSet& set, std::uint8_t* rec) {
     ends[w] = m & ~((m >> 1) | above);
     r += static_cast<unsigned>(__builtin_popcountll(starts[w]));
   }
+  const std::size_t at = pool.size();
   if (r > kMaxRanges) {
-    rec[0] = kClassMap;
-    std::memcpy(rec + 1, set.bits.data(), 32);
-    return 1 + 32;
+    pool.resize(at + 33);
+    pool[at] = kClassMap;
+    std::memcpy(pool.data() + at + 1, set.bits.data(), 32);
+    return;
   }
+  pool.resize(at + 1 + 2 * r);
+  std::uint8_t* rec = pool.data() + at;
   rec[0] = static_cast<std::uint8_t>(r);
   std::size_t k = 1, e = 2;
   for (unsigned w = 0; w < 4; ++w) {
     for (std::uint64_t m = starts[w]; m; m &= m - 1, k += 2) rec[k] = static_cast<std::uint8_t>(64 * w + __builtin_ctzll(m));
     for (std::uint64_t m = ends[w]; m; m &= m - 1, e += 2) rec[e] = static_cast<std::uint8_t>(64 * w + __builtin_ctzll(m));
   }
-  return 1 + 2 * std::size_t{r};
 }
 
-// Walks the pieces in position order: sink.piece(text, group, is_choice, last, src_end),
-// with sink.group_end(g) after the choices of group g.
-template <class Sink>
-void walk(std::string_view s, const Pieces& p, Sink& sink) {
-  const BraceShape& sh = p.shape;
-  const std::size_t k = sh.literal ? 0 : sh.ngroups;
+void set_bit(std::pmr::vector<std::uint64_t>& w, std::size_t b) { w[b / 64] |= std::uint64_t{1} << (b % 64); }
+
+}  // namespace
+
+void program_layout(const ProgramHeader& h, std::size_t (&off)[kLayoutTotal + 1]) {
+  const std::size_t w8 = std::size_t{h.words} * 8;
+  std::size_t o = align8(sizeof(ProgramHeader));
+  off[0] = 0;
+  for (int k = 1; k <= 7; ++k, o += w8) off[k] = o;  // the seven masks
+  off[8] = o;
+  o += 4 * std::size_t{h.words};
+  off[9] = o;
+  o += 4 * std::size_t{h.words};
+  off[10] = o;
+  o += 4 * std::size_t{h.nends};
+  off[11] = o;
+  o = align8(o + 4 * std::size_t{h.nclass});
+  off[12] = o;
+  o = align8(o + sizeof(Junction) * h.njunctions);
+  off[13] = o;
+  o += 8 * std::size_t{h.out_words};
+  off[14] = o;
+  o += 64 * std::size_t{h.words};
+  off[15] = o;
+  off[16] = align8(o + h.pool_bytes);
+}
+
+Program view_program(const void* base) {
+  Program p;
+  p.h = static_cast<const ProgramHeader*>(base);
+  std::size_t off[kLayoutTotal + 1];
+  program_layout(*p.h, off);
+  const auto* b = static_cast<const unsigned char*>(base);
+  const auto words = [&](int k) { return reinterpret_cast<const std::uint64_t*>(b + off[k]); };
+  const auto u32 = [&](int k) { return reinterpret_cast<const std::uint32_t*>(b + off[k]); };
+  p.any = words(1);
+  p.lit = words(2);
+  p.cls = words(3);
+  p.star = words(4);
+  p.end = words(5);
+  p.accept = words(6);
+  p.early = words(7);
+  p.end_base = u32(8);
+  p.cls_base = u32(9);
+  p.end_to = u32(10);
+  p.cls_off = u32(11);
+  p.junctions = reinterpret_cast<const Junction*>(b + off[12]);
+  p.outs = words(13);
+  p.bytes = b + off[14];
+  p.pool = b + off[15];
+  return p;
+}
+
+struct Compiled::Impl {
+  // Everything below lives in this arena while it lasts (a short pattern
+  // compiles without touching the heap but for the Impl itself).
+  alignas(16) std::byte arena[4096];
+  std::pmr::monotonic_buffer_resource res{arena, sizeof arena};
+  template <class T>
+  using Vec = std::pmr::vector<T>;
+
+  std::pmr::string flat{&res};   // fixed texts joined from several spans
+  Vec<Piece> pieces{&res};
+  Vec<Node> nodes{&res};
+  Vec<Tok> toks{&res};
+  Vec<ByteSet> sets{&res};
+  Vec<Run> runs{&res};
+  std::size_t region = 0;        // nodes before this one belong to places already done
+
+  Shape shape = Shape::General;
+  std::uint32_t head = 0, tail = 0;
+  std::pmr::string literal{&res};  // head then tail bytes
+  ProgramHeader h{};
+  Vec<std::uint64_t> any{&res}, lit{&res}, cls{&res}, star{&res}, end{&res}, accept{&res}, early{&res};
+  Vec<std::uint32_t> end_base{&res}, cls_base{&res}, end_to{&res}, cls_off{&res};
+  Vec<Junction> junctions{&res};
+  Vec<std::uint64_t> outs{&res};
+  Vec<std::uint8_t> bytes{&res}, pool{&res};
+  // The seven masks, in the order of the layout.
+  Vec<std::uint64_t>* masks[7] = {&any, &lit, &cls, &star, &end, &accept, &early};
+
+  explicit Impl(std::string_view source);
+  void cut(std::string_view source);
+  std::uint32_t node(std::uint32_t piece, std::int64_t offset, const State& st);
+  std::uint32_t after(std::uint32_t piece, const State& st);
+  void scan(std::uint32_t from, std::uint32_t piece, std::size_t i, State st);
+  void push(TokKind kind, std::uint8_t byte, const ByteSet* set = nullptr);
+  void lay_out();
+};
+
+void Compiled::Impl::cut(std::string_view source) {
+  const BraceShape shape = brace_shape(source);
+  const std::size_t k = shape.literal ? 0 : shape.ngroups;
+  flat.reserve(source.size());  // views into it stay valid
   for (std::size_t g = 0; g <= k; ++g) {
-    sink.piece(p.fixed[g], g, false, g == k, g == k ? s.size() : sh.groups[g].open);
-    if (g == k) break;
-    for_each_choice(s, sh.groups[g], [&](std::string_view c) { sink.piece(c, g, true, false, sh.groups[g].close); });
-    sink.group_end(g);
-  }
-}
-
-// Sets bit `b` of the word array `w`.
-inline void set_bit(std::uint64_t* w, std::size_t b) { w[b / 64] |= std::uint64_t{1} << (b % 64); }
-
-// Sets bits [from, from + n) of the word array `w`, a word at a time.
-inline void set_bits(std::uint64_t* w, std::size_t from, std::size_t n) {
-  while (n != 0) {
-    const std::size_t at = from % 64, k = n < 64 - at ? n : 64 - at;
-    w[from / 64] |= (k == 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << k) - 1) << at;
-    from += k;
-    n -= k;
-  }
-}
-
-// The one pass: tokenizes every piece once, writing its positions, class
-// records and joins into the scan, and counts what the layout needs. The
-// tokenizer calls back into members (its callbacks capture only `this`), so
-// that no closure of many references is built per piece.
-struct Scanner {
-  Scan& s;                  // the scan being filled
-  std::string_view source;  // the source whose pieces are read
-  std::size_t last_close = kNoBit;  // the last `]` of the source, found when first needed
-  std::size_t bit = 0, nclass = 0, pool = 0, group_words = 0;        // fill positions and counts
-  std::size_t lead_lits = 0, trail_lits = 0, tokens = 0, stars = 0;  // for the fast paths
-  std::size_t group_lo = kNoBit;        // first position of the current group's choices
-  bool only_lits = true;                // every token a Lit
-  bool straddle = false;                // a bracket may close across a brace boundary
-  // Of the current piece:
-  std::size_t trailing = 0;             // literals since its last other token
-  std::size_t src_end = 0;              // the source offset where it ends
-  std::uint32_t last_star = kNoBit;     // its star position if that is its last token
-  bool leading = false;                 // only literals so far, in the first fixed text
-  bool after_star = false;              // its last token was a star
-  bool last = false;                    // it is the last fixed text
-
-  // One token as a position: stars run together (`**` is `*`), a class of
-  // all bytes is Any and a class of one byte is a Lit.
-  void token(TokKind kind, std::uint8_t byte, const ByteSet& set, bool unterminated) {
-    if (kind == TokKind::Star) {
-      if (after_star) return;
-      after_star = true;
-    } else {
-      after_star = false;
+    std::string_view fixed;
+    std::size_t spans = 0;
+    const std::size_t from = flat.size();
+    for_each_fixed_span(source, shape, g, [&](std::string_view span) {
+      if (span.empty()) return;
+      if (++spans == 1) {
+        fixed = span;
+        return;
+      }
+      if (spans == 2) flat += fixed;
+      flat += span;
+    });
+    if (spans > 1) fixed = std::string_view(flat).substr(from);
+    const auto at = static_cast<std::uint32_t>(pieces.size());
+    if (g > 0) {
+      for (std::size_t c = at - shape.choices[g - 1]; c < at; ++c) pieces[c].next = at;
     }
-    if (kind == TokKind::Class) {
-      const unsigned size = set.size();
-      if (size == 256) {
-        kind = TokKind::Any;
-      } else if (size == 1) {
-        kind = TokKind::Lit;
-        for (unsigned w = 0; w < 4; ++w) {
-          if (set.bits[w]) byte = static_cast<std::uint8_t>(64 * w + __builtin_ctzll(set.bits[w]));
+    pieces.push_back(Piece{fixed});
+    if (g == k) break;
+    pieces.back().next = at + 1;
+    for_each_choice(source, shape.groups[g], [&](std::string_view c) { pieces.push_back(Piece{c}); });
+    pieces[at + 1].feeds = static_cast<std::uint32_t>(shape.choices[g]);
+  }
+  bool close = false;
+  for (std::size_t p = pieces.size(); p-- > 0;) {
+    pieces[p].later_close = close;
+    close = close || pieces[p].text.find(']') != std::string_view::npos;
+  }
+}
+
+std::uint32_t Compiled::Impl::node(std::uint32_t piece, std::int64_t offset, const State& st) {
+  for (std::size_t j = region; j < nodes.size(); ++j) {
+    if (nodes[j].piece == piece && nodes[j].offset == offset && nodes[j].state == st) return static_cast<std::uint32_t>(j);
+  }
+  nodes.push_back(Node{piece, offset, st});
+  return static_cast<std::uint32_t>(nodes.size() - 1);
+}
+
+std::uint32_t Compiled::Impl::after(std::uint32_t piece, const State& st) {
+  const std::uint32_t next = pieces[piece].next;
+  if (next == kAccept) return st.mode == Mode::InClass ? kDead : kAccept;
+  return node(next, -1, st);
+}
+
+void Compiled::Impl::push(TokKind kind, std::uint8_t byte, const ByteSet* set) {
+  if (kind == TokKind::Class) {
+    const unsigned size = set->size();
+    if (size == 256) {
+      kind = TokKind::Any;
+    } else if (size == 1) {
+      kind = TokKind::Lit;
+      for (unsigned w = 0; w < 4; ++w) {
+        if (set->bits[w]) byte = static_cast<std::uint8_t>(64 * w + __builtin_ctzll(set->bits[w]));
+      }
+    } else {
+      sets.push_back(*set);
+    }
+  }
+  toks.push_back(Tok{kind, byte, kind == TokKind::Class ? static_cast<std::uint32_t>(sets.size() - 1) : 0});
+}
+
+// Scans piece `piece` from offset `i` in state `st`, the run leaving junction `from`.
+void Compiled::Impl::scan(std::uint32_t from, std::uint32_t piece, std::size_t i, State st) {
+  const std::string_view s = pieces[piece].text;
+  const std::size_t n = s.size();
+  Run r{from, kDead, static_cast<std::uint32_t>(toks.size()), 0};
+  const auto finish = [&](std::uint32_t to) {
+    if (to == kDead) {
+      toks.resize(r.first);
+      return;
+    }
+    r.to = to;
+    r.count = static_cast<std::uint32_t>(toks.size() - r.first);
+    runs.push_back(r);
+  };
+  if (st.mode == Mode::Fork) {
+    // The class path reads on to the end of the piece (it did not close in it)...
+    State c{Mode::InClass};
+    std::size_t k = i + 1;
+    c.cls.read(s, k);
+    finish(after(piece, c));
+    // ...and the literal path goes on after a literal `[`.
+    r = Run{from, kDead, static_cast<std::uint32_t>(toks.size()), 0};
+    push(TokKind::Lit, '[');
+    st = State{Mode::NoClose};
+    ++i;
+  } else if (st.mode == Mode::InClass) {
+    if (st.cls.read(s, i)) {
+      const ByteSet set = st.cls.accepted();
+      push(TokKind::Class, 0, &set);
+      finish(node(piece, static_cast<std::int64_t>(i), State{}));
+    } else {
+      finish(after(piece, st));
+    }
+    return;
+  }
+  while (i < n) {
+    const auto b = static_cast<std::uint8_t>(s[i]);
+    if (st.mode == Mode::NoClose && st.phase < 2) {
+      // Right after a literal `[`: a `!`, then one element that could not close it.
+      if (st.phase == 0 && b == '!') {
+        push(TokKind::Lit, b);
+        ++i;
+        st.phase = 1;
+        continue;
+      }
+      st.phase = 2;
+      if (b == ']' || b == '[') {
+        push(TokKind::Lit, b);
+        ++i;
+        continue;
+      }
+    } else if (b == ']' && st.mode == Mode::NoClose) {
+      return finish(kDead);  // it would have closed that `[`
+    }
+    ++i;
+    switch (b) {
+      case '*':
+        if (toks.size() == r.first || toks.back().kind != TokKind::Star) push(TokKind::Star, b);  // `**` is `*`
+        break;
+      case '?':
+        push(TokKind::Any, b);
+        break;
+      case '\\':
+        push(TokKind::Lit, i < n ? static_cast<std::uint8_t>(s[i++]) : b);  // a trailing one is itself
+        break;
+      case '[': {
+        if (st.mode == Mode::NoClose) {
+          push(TokKind::Lit, b);
+          break;
+        }
+        ClassReader c;
+        std::size_t k = i;
+        if (c.read(s, k)) {
+          const ByteSet set = c.accepted();
+          push(TokKind::Class, 0, &set);
+          i = k;
+        } else if (pieces[piece].next == kAccept || !pieces[piece].later_close) {
+          push(TokKind::Lit, b);  // nothing after it can close it
+          st = State{Mode::NoClose};
+        } else {
+          return finish(node(piece, static_cast<std::int64_t>(i - 1), State{Mode::Fork}));
+        }
+        break;
+      }
+      default:
+        push(TokKind::Lit, b);
+    }
+  }
+  finish(after(piece, st));
+}
+
+Compiled::Impl::Impl(std::string_view source) {
+  toks.reserve(source.size() + 2);
+  pieces.reserve(4);
+  nodes.reserve(4);
+  runs.reserve(4);
+  cut(source);
+  nodes.push_back(Node{0, -1, State{}});
+  // Places in source order: the place before a piece (or a group's choices),
+  // then the junctions inside those pieces by offset.
+  std::size_t first = 0;  // nodes before it are at places already done
+  for (std::uint32_t p = 0; p < pieces.size(); p += pieces[p].feeds) {
+    region = first;
+    const std::size_t made = nodes.size();
+    // The junctions at the place before p were all made by earlier pieces.
+    for (std::size_t j = first; j < made; ++j) {
+      if (nodes[j].piece != p || nodes[j].offset != -1) continue;
+      nodes[j].done = true;
+      for (std::uint32_t q = p; q < p + pieces[p].feeds; ++q) scan(static_cast<std::uint32_t>(j), q, 0, nodes[j].state);
+    }
+    // Then the junctions inside these pieces, in source order.
+    for (;;) {
+      std::size_t best = nodes.size();
+      for (std::size_t j = made; j < nodes.size(); ++j) {
+        const Node& n = nodes[j];
+        if (n.done || n.offset < 0) continue;
+        if (best == nodes.size() || n.piece < nodes[best].piece ||
+            (n.piece == nodes[best].piece && n.offset < nodes[best].offset)) {
+          best = j;
+        }
+      }
+      if (best == nodes.size()) break;
+      nodes[best].done = true;
+      const Node n = nodes[best];
+      scan(static_cast<std::uint32_t>(best), n.piece, static_cast<std::size_t>(n.offset), n.state);
+    }
+    first = made;
+  }
+  lay_out();
+}
+
+void Compiled::Impl::lay_out() {
+  // Junctions in source order; runs grouped by the junction they leave.
+  Vec<std::uint32_t> order(nodes.size(), &res), rank(nodes.size(), &res);
+  for (std::uint32_t j = 0; j < order.size(); ++j) order[j] = j;
+  std::sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) {
+    const Node &x = nodes[a], &y = nodes[b];
+    return x.piece != y.piece ? x.piece < y.piece : x.offset != y.offset ? x.offset < y.offset : a < b;
+  });
+  for (std::uint32_t k = 0; k < order.size(); ++k) rank[order[k]] = k;
+  std::sort(runs.begin(), runs.end(), [&](const Run& a, const Run& b) {
+    return rank[a.from] != rank[b.from] ? rank[a.from] < rank[b.from] : a.first < b.first;
+  });
+  std::size_t nbits = 0, accepting = 0;
+  const Run* accept_run = nullptr;
+  for (Run& r : runs) {
+    r.start = static_cast<std::uint32_t>(nbits);
+    nbits += r.count + 1;
+    if (r.to == kAccept) {
+      ++accepting;
+      accept_run = &r;
+    }
+  }
+  const Run& r0 = runs.front();  // the one run from the start
+  const auto kind = [&](const Run& r, std::uint32_t k) { return toks[r.first + k].kind; };
+  while (head < r0.count && kind(r0, head) == TokKind::Lit) ++head;
+  if (accepting == 1) {
+    const std::uint32_t floor = accept_run == &r0 ? head : 0;
+    while (tail < accept_run->count - floor && kind(*accept_run, accept_run->count - 1 - tail) == TokKind::Lit) ++tail;
+  }
+  if (runs.size() == 1 && accepting == 1) {
+    if (head == r0.count) shape = Shape::Literal;
+    if (head + 1 + tail == r0.count && kind(r0, head) == TokKind::Star) shape = Shape::HeadTail;
+  }
+  for (std::uint32_t k = 0; k < head; ++k) literal += static_cast<char>(toks[r0.first + k].byte);
+  if (shape != Shape::Literal) {
+    for (std::uint32_t k = accept_run ? accept_run->count - tail : 0; k < (accept_run ? accept_run->count : 0); ++k) {
+      literal += static_cast<char>(toks[accept_run->first + k].byte);
+    }
+  }
+  if (shape != Shape::General) return;
+
+  const std::size_t words = (nbits + 63) / 64;
+  for (auto* m : masks) m->assign(words, 0);
+  bytes.assign(words * 64, 0);
+  end_base.assign(words, 0);
+  cls_base.assign(words, 0);
+  for (const Run& r : runs) {
+    for (std::uint32_t k = 0; k < r.count; ++k) {
+      const Tok& t = toks[r.first + k];
+      const std::size_t p = r.start + k;
+      switch (t.kind) {
+        case TokKind::Star:
+          set_bit(star, p);
+          set_bit(any, p);
+          break;
+        case TokKind::Any:
+          set_bit(any, p);
+          break;
+        case TokKind::Lit:
+          set_bit(lit, p);
+          bytes[p] = t.byte;
+          break;
+        case TokKind::Class:
+          set_bit(cls, p);
+          cls_off.push_back(static_cast<std::uint32_t>(pool.size()));
+          write_record(sets[t.set], pool);
+          break;
+      }
+    }
+    const std::size_t e = r.start + r.count;
+    if (r.to == kAccept) {
+      set_bit(accept, e - (accepting == 1 ? tail : 0));
+      if (r.count != 0 && kind(r, r.count - 1) == TokKind::Star) set_bit(early, e - 1);
+    } else {
+      set_bit(end, e);
+      end_to.push_back(rank[r.to]);
+    }
+  }
+  for (std::size_t w = 1; w < words; ++w) {
+    end_base[w] = end_base[w - 1] + static_cast<std::uint32_t>(__builtin_popcountll(end[w - 1]));
+    cls_base[w] = cls_base[w - 1] + static_cast<std::uint32_t>(__builtin_popcountll(cls[w - 1]));
+  }
+  // Out-masks: the starts of the runs that leave each junction (and the
+  // position after a leading star), over the words they span.
+  std::size_t k = 0;
+  for (std::uint32_t j = 0; j < order.size(); ++j) {
+    Junction jn{0, 0, static_cast<std::uint32_t>(outs.size())};
+    const std::size_t begin = k;
+    while (k < runs.size() && rank[runs[k].from] == j) ++k;
+    if (k != begin) {
+      jn.lo = runs[begin].start / 64;
+      jn.nw = (runs[k - 1].start + 1) / 64 - jn.lo + 1;
+      outs.resize(outs.size() + jn.nw, 0);
+      for (std::size_t q = begin; q < k; ++q) {
+        const std::size_t at = runs[q].start - std::size_t{jn.lo} * 64;
+        outs[jn.off + at / 64] |= std::uint64_t{1} << (at % 64);
+        if (runs[q].count != 0 && kind(runs[q], 0) == TokKind::Star) {
+          outs[jn.off + (at + 1) / 64] |= std::uint64_t{1} << ((at + 1) % 64);
         }
       }
     }
-    leading = leading && kind == TokKind::Lit;
-    lead_lits += leading;
-    trailing = kind == TokKind::Lit ? trailing + 1 : 0;
-    last_star = kind == TokKind::Star ? static_cast<std::uint32_t>(bit) : kNoBit;
-    only_lits = only_lits && kind == TokKind::Lit;
-    ++tokens;
-    s.bytes[bit] = kind == TokKind::Lit ? byte : 0;
-    switch (kind) {
-      case TokKind::Star:
-        ++stars;
-        set_bit(s.star, bit);
-        set_bit(s.all, bit);
-        break;
-      case TokKind::Any:
-        set_bit(s.all, bit);
-        break;
-      case TokKind::Lit:
-        set_bit(s.lit, bit);
-        break;
-      case TokKind::Class:
-        set_bit(s.cls, bit);
-        s.cls_off[nclass++] = static_cast<std::uint32_t>(pool);
-        pool += write_record(set, s.pool + pool);
-        break;
-    }
-    // A `[` left open here could close in a later piece of some alternative.
-    if (unterminated && !last) {
-      if (last_close == kNoBit) last_close = source.rfind(']');
-      if (last_close != std::string_view::npos && last_close > src_end) straddle = true;
-    }
-    ++bit;
+    junctions.push_back(jn);
   }
-  // A run of plain literals: the same counts as one Lit at a time.
-  void plain(std::string_view run) {
-    after_star = false;
-    const std::size_t n = run.size();
-    lead_lits += leading ? n : 0;
-    trailing += n;
-    last_star = kNoBit;
-    tokens += n;
-    if (n == 1) {
-      s.bytes[bit] = static_cast<std::uint8_t>(run[0]);  // a choice of one byte, mostly
-    } else {
-      std::memcpy(s.bytes + bit, run.data(), n);
+  // The literal every match holds after the head: the longest run of
+  // literals in the first run that neither the head nor the tail holds.
+  const std::uint32_t stop = accept_run == &r0 ? r0.count - tail : r0.count;
+  for (std::uint32_t a = head; a < stop;) {
+    std::uint32_t b = a;
+    while (b < stop && kind(r0, b) == TokKind::Lit) ++b;
+    if (b - a > h.need_len) {
+      h.need_off = r0.start + a;
+      h.need_len = b - a;
     }
-    if (bit % 64 + n <= 64) {
-      s.lit[bit / 64] |= (n == 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << n) - 1) << (bit % 64);
-    } else {
-      set_bits(s.lit, bit, n);
-    }
-    bit += n;
+    a = b + 1;
   }
-  // Writes the positions of one piece and its part of the joins.
-  void piece(std::string_view text, std::size_t g, bool is_choice, bool is_last, std::size_t end_offset) {
-    if (is_choice && group_lo == kNoBit) {
-      group_lo = bit;  // the group's masks start at word group_words
-    }
-    const std::size_t start = bit;
-    trailing = 0;
-    last_star = kNoBit;
-    leading = g == 0 && !is_choice;
-    after_star = false;
-    last = is_last;
-    src_end = end_offset;
-    if (!text.empty()) tokenize_runs(
-        text, [this](TokKind kind, std::uint8_t byte, const ByteSet& set, bool open) { token(kind, byte, set, open); },
-        [this](std::string_view run) { plain(run); });
-    const std::size_t end = bit++;  // the piece's end: accepts no byte
-    s.bytes[end] = 0;
-    const bool first_star = end > start && ((s.star[start / 64] >> (start % 64)) & 1);
-    const auto after_first = static_cast<std::uint32_t>(first_star ? start + 1 : start);
-    if (is_choice) {
-      // A choice is entered at its start (and after a leading star), and left at its end.
-      const std::size_t base = group_lo / 64 * 64 - group_words * 64;  // position of mask bit 0
-      set_bit(s.entry, start - base);
-      set_bit(s.entry, after_first - base);
-      set_bit(s.ends, end - base);
-      return;
-    }
-    if (g > 0) {
-      s.joins[g - 1].exit0 = static_cast<std::uint32_t>(start);
-      s.joins[g - 1].exit1 = after_first;
-    }
-    if (!last) {
-      s.joins[g].fend = static_cast<std::uint32_t>(end);
-    } else {
-      s.h.final_bit = static_cast<std::uint32_t>(end);
-      trail_lits = trailing;
-      s.h.early_bit = last_star;
-    }
-  }
-  // Closes group `g`: its words and where its masks go.
-  void group_end(std::size_t g) {
-    GroupJoin& j = s.joins[g];
-    j.lo = static_cast<std::uint32_t>(group_lo / 64);
-    j.nw = static_cast<std::uint32_t>((bit - 1) / 64 - group_lo / 64 + 1);
-    j.mask = static_cast<std::uint32_t>(2 * group_words);
-    s.h.group_nw[g] = j.nw;
-    group_words += j.nw;
-    group_lo = kNoBit;
-  }
-};
-
-}  // namespace
-
-Program::Program(const void* base)
-    : h(*static_cast<const ProgramHeader*>(base)) {
-  const Layout l(h);
-  const auto* b = static_cast<const unsigned char*>(base);
-  joins = reinterpret_cast<const GroupJoin*>(b + l.joins);
-  all = reinterpret_cast<const std::uint64_t*>(b + l.all);
-  lit = reinterpret_cast<const std::uint64_t*>(b + l.lit);
-  cls = reinterpret_cast<const std::uint64_t*>(b + l.cls);
-  star = reinterpret_cast<const std::uint64_t*>(b + l.star);
-  gmask = reinterpret_cast<const std::uint64_t*>(b + l.gmask);
-  cls_base = reinterpret_cast<const std::uint32_t*>(b + l.cls_base);
-  cls_off = reinterpret_cast<const std::uint32_t*>(b + l.cls_off);
-  bytes = b + l.bytes;
-  pool = b + l.pool;
+  h.nbits = static_cast<std::uint32_t>(nbits);
+  h.words = static_cast<std::uint32_t>(words);
+  h.njunctions = static_cast<std::uint32_t>(junctions.size());
+  h.nends = static_cast<std::uint32_t>(end_to.size());
+  h.nclass = static_cast<std::uint32_t>(cls_off.size());
+  h.out_words = static_cast<std::uint32_t>(outs.size());
+  h.pool_bytes = static_cast<std::uint32_t>(pool.size());
+  h.start_bit = head;
+  for (std::uint64_t w : early) h.has_early |= w != 0;
 }
 
-void cut_pieces(std::string_view source, Pieces& out, char* scratch, const BraceShape* shape) {
-  // Without a `{` there is no group: the whole source is the one fixed text,
-  // and the brace scanner is not run at all (most patterns people write).
-  if (shape == nullptr && (source.empty() || std::memchr(source.data(), '{', source.size()) == nullptr)) {
-    out.fixed[0] = source;
-    return;
-  }
-  out.shape = shape ? *shape : brace_shape(source);
-  const std::size_t k = out.shape.literal ? 0 : out.shape.ngroups;
-  if (!out.shape.dissolved) {
-    // Every fixed text is one span of the source, viewed in place.
-    for (std::size_t g = 0; g <= k; ++g) {
-      for_each_fixed_span(source, out.shape, g, [&](std::string_view span) { out.fixed[g] = span; });
-    }
-    return;
-  }
-  char* buf = scratch;  // joined fixed texts; never longer than the source
-  std::size_t used = 0;
-  for (std::size_t g = 0; g <= k; ++g) {
-    std::string_view one;
-    std::size_t spans = 0;
-    const std::size_t from = used;
-    for_each_fixed_span(source, out.shape, g, [&](std::string_view span) {
-      if (span.empty()) return;
-      if (++spans == 1) {
-        one = span;  // a fixed text of one span is viewed in place
-        return;
-      }
-      if (!buf) {
-        out.flat.resize(source.size());  // sized once, so views stay valid
-        buf = out.flat.data();
-      }
-      if (spans == 2) {
-        std::memcpy(buf + used, one.data(), one.size());
-        used += one.size();
-      }
-      std::memcpy(buf + used, span.data(), span.size());
-      used += span.size();
-    });
-    out.fixed[g] = spans <= 1 ? one : std::string_view(buf + from, used - from);
-  }
+Compiled::Compiled(std::string_view source) {
+  static_assert(sizeof(Impl) <= sizeof storage_ && alignof(Impl) <= 16);
+  impl_ = new (storage_) Impl(source);
+}
+Compiled::~Compiled() { impl_->~Impl(); }
+Shape Compiled::shape() const { return impl_->shape; }
+std::uint32_t Compiled::head_len() const { return impl_->head; }
+std::uint32_t Compiled::tail_len() const { return impl_->tail; }
+std::string_view Compiled::literal() const { return impl_->literal; }
+
+std::size_t Compiled::program_size() const {
+  if (impl_->shape != Shape::General) return 0;
+  std::size_t off[kLayoutTotal + 1];
+  program_layout(impl_->h, off);
+  return off[kLayoutTotal];
 }
 
-ScanScratch::ScanScratch(std::string_view source) {
-  const std::size_t n = source.size();
-  const std::size_t words = (n + 1 + 63) / 64;
-  const std::size_t mask_bytes = 4 * words * 8;
-  const std::size_t group_bytes = (words + kMaxGroups) * 8;  // of each kind
-  const std::size_t byte_bytes = align8(n + 1);
-  // Room for classes, by the bounds from the size alone: enough for a short
-  // source on the stack. A long one is given room by its number of `[`
-  // instead (a class needs one), so that one without brackets takes none.
-  std::size_t classes = n / 3, pool_room = 3 * n;
-  if (mask_bytes + 2 * group_bytes + byte_bytes + align8(classes * 4) + align8(pool_room) > kStack) {
-    std::size_t brackets = 0;
-    for (const char *at = source.data(), *end = at + n; at != end; ++at, ++brackets) {
-      at = static_cast<const char*>(std::memchr(at, '[', static_cast<std::size_t>(end - at)));
-      if (at == nullptr) break;
-    }
-    classes = std::min(classes, brackets);
-    pool_room = std::min(pool_room, 33 * brackets);
-  }
-  const std::size_t cls_bytes = align8(classes * 4);
-  const std::size_t pool_bytes = align8(pool_room);
-  const std::size_t total = mask_bytes + 2 * group_bytes + cls_bytes + byte_bytes + pool_bytes;
-  unsigned char* b = stack_;
-  if (total > kStack) {
-    heap_.reset(new std::uint64_t[total / 8]);
-    b = reinterpret_cast<unsigned char*>(heap_.get());
-  }
-  std::memset(b, 0, mask_bytes);
-  auto* masks = reinterpret_cast<std::uint64_t*>(b);
-  scan.all = masks;
-  scan.lit = masks + words;
-  scan.cls = masks + 2 * words;
-  scan.star = masks + 3 * words;
-  b += mask_bytes;
-  scan.entry = reinterpret_cast<std::uint64_t*>(b);
-  scan.ends = reinterpret_cast<std::uint64_t*>(b + group_bytes);
-  b += 2 * group_bytes;
-  scan.cls_off = reinterpret_cast<std::uint32_t*>(b);
-  scan.bytes = b + cls_bytes;
-  scan.pool = b + cls_bytes + byte_bytes;
-}
-
-namespace {
-
-// The one pass over a source of `ngroups` groups, its pieces read by
-// `read(scanner)`, and the header completed from the counts.
-template <class Read>
-const Scan& scan_with(std::string_view source, std::size_t ngroups, ScanScratch& scratch, Read&& read) {
-  Scan& s = scratch.scan;
-  s.h = ProgramHeader{};
-  s.h.early_bit = kNoBit;
-  Scanner sc{s, source};
-  if (ngroups != 0) {
-    std::memset(s.entry, 0, (s.ends - s.entry) * 2 * sizeof(std::uint64_t));  // both group mask arrays
-  }
-  read(sc);
-  ProgramHeader& h = s.h;
-  if (sc.straddle) {
-    // Nothing is compiled: alternatives are compiled one by one when matched.
-    h = ProgramHeader{};
-    h.per_alternative = true;
-    return s;
-  }
-  h.nbits = static_cast<std::uint32_t>(sc.bit);
-  h.words = static_cast<std::uint32_t>((sc.bit + 63) / 64);
-  h.nclass = static_cast<std::uint32_t>(sc.nclass);
-  h.ngroups = static_cast<std::uint32_t>(ngroups);
-  h.pool_bytes = static_cast<std::uint32_t>(sc.pool);
-  h.group_words = static_cast<std::uint32_t>(sc.group_words);
-  h.head_len = static_cast<std::uint32_t>(sc.lead_lits);
-  h.literal = sc.only_lits && h.ngroups == 0;
-  h.tail_len = h.literal ? 0 : static_cast<std::uint32_t>(sc.trail_lits);
-  h.start_bit = h.head_len;
-  h.tail_bit = h.final_bit - h.tail_len;
-  h.middle_star = h.ngroups == 0 && sc.stars == 1 && sc.tokens == h.head_len + h.tail_len + 1;
-  if (h.tail_len != 0) h.early_bit = kNoBit;
-  return s;
-}
-
-}  // namespace
-
-const Scan& scan_program(std::string_view source, const Pieces& pieces, ScanScratch& scratch) {
-  const std::size_t ngroups = pieces.shape.literal ? 0 : pieces.shape.ngroups;
-  return scan_with(source, ngroups, scratch, [&](Scanner& sc) { walk(source, pieces, sc); });
-}
-
-const Scan& scan_program(std::string_view alt, ScanScratch& scratch) {
-  return scan_with(alt, 0, scratch, [&](Scanner& sc) { sc.piece(alt, 0, false, true, alt.size()); });
-}
-
-std::size_t program_size(const Scan& scan) { return Layout(scan.h).total; }
-
-void emit_program(const Scan& s, void* out) {
-  const ProgramHeader& h = s.h;
-  const Layout l(h);
+void Compiled::emit_program(void* out) const {
+  const Impl& m = *impl_;
+  std::size_t off[kLayoutTotal + 1];
+  program_layout(m.h, off);
   auto* b = static_cast<unsigned char*>(out);
-  // Few calls: most programs are short, and each call to memcpy or memset
-  // costs more than the bytes it moves.
-  std::memcpy(b, &h, sizeof h);
-  std::memset(b + sizeof h, 0, l.joins - sizeof h);  // the header's padding
-  reinterpret_cast<ProgramHeader*>(b)->bytes_off = static_cast<std::uint32_t>(l.bytes);
-  if (h.per_alternative) return;
-  if (h.ngroups != 0) std::memcpy(b + l.joins, s.joins, h.ngroups * sizeof(GroupJoin));
-  const std::size_t w8 = std::size_t{h.words} * 8;
-  if (s.lit == s.all + h.words) {
-    std::memcpy(b + l.all, s.all, 4 * w8);  // the scratch masks are laid out as the block's
-  } else {
-    std::memcpy(b + l.all, s.all, w8);
-    std::memcpy(b + l.lit, s.lit, w8);
-    std::memcpy(b + l.cls, s.cls, w8);
-    std::memcpy(b + l.star, s.star, w8);
-  }
-  // Group masks, entry words then end words for each group (a word or two
-  // each, mostly): copied by a loop.
-  auto* gmask = reinterpret_cast<std::uint64_t*>(b + l.gmask);
-  for (std::uint32_t g = 0; g < h.ngroups; ++g) {
-    const GroupJoin& j = s.joins[g];
-    const std::size_t from = j.mask / 2;  // the group's first word in the scan's mask arrays
-    for (std::uint32_t k = 0; k < j.nw; ++k) {
-      gmask[j.mask + k] = s.entry[from + k];
-      gmask[j.mask + j.nw + k] = s.ends[from + k];
-    }
-  }
-  auto* cls_base = reinterpret_cast<std::uint32_t*>(b + l.cls_base);
-  std::uint32_t rank = 0;
-  for (std::uint32_t i = 0; i < h.words; ++i) {
-    cls_base[i] = rank;
-    if (h.nclass != 0) rank += static_cast<std::uint32_t>(__builtin_popcountll(s.cls[i]));
-  }
-  if (h.nclass != 0) std::memcpy(b + l.cls_off, s.cls_off, std::size_t{h.nclass} * 4);
-  std::memcpy(b + l.bytes, s.bytes, h.nbits);
-  std::memset(b + l.bytes + h.nbits, 0, std::size_t{h.words} * 64 - h.nbits);
-  if (h.pool_bytes != 0) std::memcpy(b + l.pool, s.pool, h.pool_bytes);
-  for (std::size_t i = l.pool + h.pool_bytes; i < l.total; ++i) b[i] = 0;  // under 8 bytes of padding
+  std::memset(b, 0, off[kLayoutTotal]);
+  std::memcpy(b, &m.h, sizeof m.h);
+  const auto put = [&](int k, const auto& v) {
+    if (!v.empty()) std::memcpy(b + off[k], v.data(), v.size() * sizeof(v[0]));
+  };
+  for (int k = 0; k < 7; ++k) put(k + 1, *m.masks[k]);
+  put(8, m.end_base);
+  put(9, m.cls_base);
+  put(10, m.end_to);
+  put(11, m.cls_off);
+  put(12, m.junctions);
+  put(13, m.outs);
+  put(14, m.bytes);
+  put(15, m.pool);
 }
 
 }  // namespace quorvel::core::glob

@@ -1,163 +1,126 @@
-// Compiling a braced pattern into one position automaton, without
+// Compiling a pattern into one position automaton, braces and all, without
 // multiplying the alternatives out.
 //
-// The source is cut by the brace scanner into pieces: fixed text F0, the
-// choices of group 0, F1, ..., the choices of the last group, Fk. Each piece
-// is tokenized on its own, and its tokens become consecutive positions (bits)
-// followed by one end position that accepts no byte, so that a shift never
-// leaks from one piece into the next. Consecutive stars of a piece are one
-// position (`**` means `*`). Bit p set means "ready to match the token at p".
-// Joins, one per group, link the end of F_g to the start of every choice and
-// the end of every choice to the start of F_{g+1}; there are at most ten
-// groups (the cap is 1024 = 2^10 alternatives), and each join is a few word
-// operations over its group's own words.
+// Brace expansion cuts the source into pieces: the fixed text F0, the
+// choices of group 0, F1, ..., Fk (single-choice groups dissolve into the
+// fixed text). Every alternative is one path F0 c0 F1 c1 ... Fk through them.
+// Tokenizing an alternative is a left-to-right scan whose only look-ahead is
+// whether a `[` closes, so the scan runs over the pieces with its state made
+// explicit, and paths that reach the same place in the same state merge:
+//   NORMAL     reading tokens;
+//   NO_CLOSE   an earlier `[` was taken as a literal: every later `[` is a
+//              literal too, and an unescaped `]` (but the first element after
+//              that `[` or `[!`) kills the path, since it would have closed it;
+//   IN_CLASS   a class is being read (its reader state carried along); its
+//              closing `]` gives one class position, after which the rest of
+//              that piece is read in NORMAL; the end of the pattern kills it.
+// A `[` whose class does not close inside its piece, with a `]` somewhere
+// later, forks into a literal path (NO_CLOSE) and a class path (IN_CLASS).
+// Each alternative keeps exactly one surviving tokenization, so the union of
+// the paths is exactly the pattern's language.
 //
-// Size: the positions number at most (source bytes + pieces), and the
-// compiled form keeps per position one byte (the literal byte) and four mask
-// bits, two more bits inside groups, and for a class position a four-byte
-// offset and its members as at most eight ranges (two bytes each) or, for
-// classes of more ranges (and so at least ten source bytes), a 32-byte map.
+// The automaton: runs of consecutive positions (bit p = "ready for token p";
+// a run ends in an end position that accepts no byte, so a shift never leaks
+// into the next run) joined by junctions. A junction is (place, scan state):
+// the ends of the runs that arrive there make it live, and it makes the
+// starts of the runs that leave it live (and the position after a leading
+// star). Junctions are numbered in source order, so one pass in that order
+// gives the closure. A brace-free pattern is one run and has no junction.
 //
-// A bracket class that may straddle a brace boundary (`[{a,b}]`) cannot be
-// tokenized piece by piece; such a pattern is marked per-alternative and is
-// matched alternative by alternative (still bit-parallel, at most 1024).
-//
-// Compiling reads the source once: every piece is tokenized a single time
-// into scratch memory sized from bounds on the source (on the stack for short
-// sources), which gives the exact size of the program; the program is then
-// laid out from the scratch, array by array, without reading the source again.
+// Size: a piece is scanned once per distinct entry (offset, state): offset 0
+// in NORMAL and NO_CLOSE (three sub-states), and after a closing `]` in
+// NORMAL, so positions are a small constant times the source, plus one class
+// position per distinct member set a straddling `[` can give (at most 1024).
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-#include <memory>
-#include <string>
 #include <string_view>
-
-#include "core/glob/brace.hpp"
 
 namespace quorvel::core::glob {
 
-// A class position keeps its members as at most this many ranges...
-inline constexpr unsigned kMaxRanges = 8;
-// ...or, marked by this count byte, as a 256-bit map.
-inline constexpr std::uint8_t kClassMap = 0xFF;
-// No position: an absent bit index.
+// No position.
 inline constexpr std::uint32_t kNoBit = 0xFFFFFFFFu;
+// A class record keeps at most this many ranges...
+inline constexpr unsigned kMaxRanges = 8;
+// ...or, marked by this count byte, a 256-bit map.
+inline constexpr std::uint8_t kClassMap = 0xFF;
 
-// The join of one group: where it starts and ends, and its word masks.
-struct GroupJoin {
-  std::uint32_t fend;   // end position of the fixed text before the group
-  std::uint32_t lo;     // first word of the group's choices
-  std::uint32_t nw;     // number of words of the group's choices
-  std::uint32_t exit0;  // start of the fixed text after the group...
-  std::uint32_t exit1;  // ...and the position after its leading star (or exit0)
-  std::uint32_t mask;   // entry masks at gmask[mask], choice-end masks at gmask[mask + nw]
+// What a compiled pattern is, in the head of its compiled form.
+enum class Shape : std::uint8_t {
+  Literal,   // the text equals the literal bytes
+  HeadTail,  // head `*` tail: two comparisons decide
+  General,   // the automaton, after the same comparisons
 };
 
-// The fixed-size head of a compiled program.
+// The fixed head of a General program.
 struct ProgramHeader {
-  std::uint32_t nbits;        // positions, piece ends included
-  std::uint32_t words;        // 64-bit words of one position set
-  std::uint32_t nclass;       // class positions
-  std::uint32_t ngroups;      // joins
-  std::uint32_t pool_bytes;   // bytes of class records
-  std::uint32_t group_words;  // words of entry masks (as many of choice-end masks)
-  std::uint32_t group_nw[kMaxGroups];  // words of each group's masks
-  std::uint32_t final_bit;    // end of the last piece: the whole text matched
-  std::uint32_t start_bit;    // first position after the literal head
-  std::uint32_t head_len;     // literal bytes every match starts with
-  std::uint32_t tail_len;     // literal bytes every match ends with
-  std::uint32_t tail_bit;     // first position of that tail (or final_bit)
-  std::uint32_t early_bit;    // a trailing star: once live, the rest matches (or kNoBit)
-  std::uint32_t bytes_off;    // offset of the literal bytes from the header, for the fast paths
-  bool literal;               // one piece of literals: matching is comparing
-  bool middle_star;           // only one star between head and tail: they decide
-  bool per_alternative;       // a bracket may straddle a brace: no automaton
+  std::uint32_t nbits;       // positions
+  std::uint32_t words;       // 64-bit words of a position set
+  std::uint32_t njunctions;  // junctions
+  std::uint32_t nends;       // run ends that lead to a junction
+  std::uint32_t nclass;      // class positions
+  std::uint32_t out_words;   // words of the junctions' out-masks
+  std::uint32_t pool_bytes;  // bytes of class records
+  std::uint32_t start_bit;   // first position after the literal head
+  std::uint32_t need_off;    // a literal every match holds after the head...
+  std::uint32_t need_len;    // ...(its offset in bytes[] and length; 0: none)
+  std::uint32_t has_early;   // some star, once live, matches the rest
+  std::uint32_t unused;      // keeps the arrays 8-byte aligned
 };
 
-// A read-only view of a compiled program laid out in one block.
-class Program {
- public:
-  // Views the program that starts at `base` (8-byte aligned).
-  explicit Program(const void* base);
+// One junction: where its out-mask lies.
+struct Junction {
+  std::uint32_t lo;   // first word it sets
+  std::uint32_t nw;   // words it sets
+  std::uint32_t off;  // its words in Program::outs
+};
 
-  const ProgramHeader& h;          // counts and flags
-  const GroupJoin* joins;          // one per group
-  const std::uint64_t* all;        // positions that accept every byte (Any, Star)
-  const std::uint64_t* lit;        // literal positions
-  const std::uint64_t* cls;        // class positions
-  const std::uint64_t* star;       // star positions (they loop on themselves)
-  const std::uint64_t* gmask;      // group entry and choice-end masks
+// A read-only view of a General program (the one description of its layout:
+// sizing, emitting and viewing all go through program_layout).
+struct Program {
+  const ProgramHeader* h;
+  const std::uint64_t *any, *lit, *cls, *star, *end, *accept, *early;  // position masks, `words` each
+  const std::uint32_t* end_base;   // run ends before each word
   const std::uint32_t* cls_base;   // class positions before each word
-  const std::uint32_t* cls_off;    // pool offset of each class position's record
+  const std::uint32_t* end_to;     // junction of each run end (by rank)
+  const std::uint32_t* cls_off;    // record offset of each class position (by rank)
+  const Junction* junctions;       // in source order
+  const std::uint64_t* outs;       // out-mask words of the junctions
   const std::uint8_t* bytes;       // literal byte of every position (words * 64)
   const std::uint8_t* pool;        // class records
 };
 
-// The pieces of a source: its brace shape and its fixed texts laid flat.
-struct Pieces {
-  BraceShape shape;                        // the groups
-  std::string_view fixed[kMaxGroups + 1];  // F0 .. Fk (views into source or `flat`)
-  std::string flat;                        // fixed texts that had to be joined
-};
+// The byte offsets of the arrays of a program whose header is `h`, from the
+// header; offsets[kLayoutTotal] is the whole size (a multiple of 8).
+inline constexpr int kLayoutTotal = 16;
+void program_layout(const ProgramHeader& h, std::size_t (&offsets)[kLayoutTotal + 1]);
 
-// Cuts `source` into a fresh `out`; `flat` is only filled when a fixed text
-// spans a dissolved single-choice group. `scratch` (of at least source.size() bytes,
-// or null) is used instead of `flat` when given; `shape`, when given, is the
-// source's brace shape, already scanned.
-void cut_pieces(std::string_view source, Pieces& out, char* scratch, const BraceShape* shape = nullptr);
+// Views the program at `base`.
+Program view_program(const void* base);
 
-// A source read once: the complete header and joins of its program, and its
-// arrays (masks, literal bytes, class records) before they are laid out.
-struct Scan {
-  ProgramHeader h;                          // counts and fast-path facts
-  GroupJoin joins[kMaxGroups];              // one per group
-  std::uint64_t *all, *lit, *cls, *star;    // the masks of Program, unaligned to the block
-  std::uint8_t* bytes;                      // the literal byte of every position (0 for others)
-  std::uint8_t* pool;                       // class records, in position order
-  std::uint32_t* cls_off;                   // pool offset of each class record
-  std::uint64_t *entry, *ends;              // the groups' entry and choice-end masks, group after group
-};
-
-// The memory a Scan of a source fills: on the stack when the source is
-// short, else one heap block. Sized from upper bounds that hold for any
-// source of n bytes with b bytes `[`: at most n + 1 positions (every piece
-// has its end, and the braces and commas that cut the pieces are no
-// positions), at most min(b, n / 3) classes (`[x]` is the shortest), and
-// class records of at most 33 bytes each and at most 3 bytes per source byte
-// of their class (a record of r ranges is 1 + 2r bytes from at least r + 2
-// bytes; a 33-byte map takes at least nine runs, eleven bytes). The groups'
-// masks take at most words + ten words of each kind in all (the groups'
-// positions do not overlap, and neighbours share at most a word), and they
-// are cleared only for a source that has groups.
-class ScanScratch {
+// A pattern compiled into a builder's own memory, ready to be laid out.
+class Compiled {
  public:
-  // Scratch for `source` (which is not kept), masks zeroed.
-  explicit ScanScratch(std::string_view source);
-  // Pointers into this scratch, filled by scan_program.
-  Scan scan;
+  // Compiles `source` (braces expanded unless past the cap).
+  explicit Compiled(std::string_view source);
+  ~Compiled();
+  Compiled(const Compiled&) = delete;
+  Compiled& operator=(const Compiled&) = delete;
+
+  Shape shape() const;
+  std::uint32_t head_len() const;   // literal bytes every match starts with
+  std::uint32_t tail_len() const;   // literal bytes every match ends with
+  std::string_view literal() const; // head bytes then tail bytes (all of them for Literal)
+  // Bytes of the General program (0 for the other shapes).
+  std::size_t program_size() const;
+  // Lays the General program out at `out` (program_size bytes, 8-byte aligned).
+  void emit_program(void* out) const;
 
  private:
-  static constexpr std::size_t kStack = 4096;  // bytes kept on the stack
-  alignas(8) unsigned char stack_[kStack];     // short sources (left unset but for the masks)
-  std::unique_ptr<std::uint64_t[]> heap_;      // long sources
+  struct Impl;
+  Impl* impl_;                           // in storage_
+  alignas(16) unsigned char storage_[5120];  // short patterns compile in it, heap-free
 };
-
-// Reads every piece of `source` once into `scratch`: positions, class records,
-// the joins, the header and its fast-path facts, and whether a bracket may
-// straddle a brace boundary (then the header says per_alternative and
-// nothing else). Gives scratch.scan.
-const Scan& scan_program(std::string_view source, const Pieces& pieces, ScanScratch& scratch);
-
-// The same for a source read as one piece: a source without `{`, or one
-// alternative (whose braces are ordinary bytes).
-const Scan& scan_program(std::string_view alt, ScanScratch& scratch);
-
-// The bytes of the program of `scan` (8-byte aligned).
-std::size_t program_size(const Scan& scan);
-
-// Lays the program of `scan` out at `out` (program_size bytes, 8-byte aligned).
-void emit_program(const Scan& scan, void* out);
 
 }  // namespace quorvel::core::glob

@@ -13,15 +13,49 @@ namespace quorvel::core::glob {
 
 namespace {
 
-// The head of a compiled form: then the source bytes, then the compiled
-// program at the next 8-byte boundary.
+constexpr std::size_t align8(std::size_t n) { return (n + 7) & ~std::size_t{7}; }
+
+// The head of a compiled form; then the source bytes; then, at the next
+// 8-byte boundary, the literal head and tail bytes when the source does not
+// hold them as they are; then, at the next, the General program.
 struct Head {
-  std::uint64_t total;       // bytes of the whole compiled form
   std::uint32_t source_len;  // bytes of the source
-  std::uint32_t program_off; // offset of the program from the head
+  std::uint32_t size_shape;  // bytes of the form (a multiple of 8) | kCopied | Shape
+  std::uint32_t head_len;    // literal bytes every match starts with
+  std::uint32_t tail_len;    // literal bytes every match ends with
+};
+constexpr std::uint32_t kCopied = 4;  // the literal bytes follow the source
+constexpr std::uint32_t kShapeBits = 3;
+
+// The one layout of a compiled form.
+struct Form {
+  std::size_t literal_off, program_off, total;
+  Form(std::size_t source_len, bool copied, std::size_t literal_len, std::size_t program_size)
+      : literal_off(align8(sizeof(Head) + source_len)),
+        program_off(literal_off + (copied ? align8(literal_len) : 0)),
+        total(program_off + program_size) {}
 };
 
-constexpr std::size_t align8(std::size_t n) { return (n + 7) & ~std::size_t{7}; }
+// Whether the literal head and tail of `c` are the first and last bytes of
+// `source` as written (no escape among them).
+bool in_source(const Compiled& c, std::string_view source) {
+  const std::string_view lit = c.literal();
+  const std::size_t h = c.head_len(), t = lit.size() - h;
+  return source.size() >= h + t && source.substr(0, h) == lit.substr(0, h) &&
+         source.substr(source.size() - t) == lit.substr(h);
+}
+
+// Whether `text` matches: the literal head and tail compared, then the
+// shape decides or the program runs on the rest.
+bool decide(Shape shape, const char* head, std::size_t head_len, const char* tail, std::size_t tail_len,
+            const void* program, std::string_view text) {
+  const std::size_t m = text.size();
+  if (shape == Shape::Literal) return m == head_len && (m == 0 || std::memcmp(head, text.data(), m) == 0);
+  if (m < head_len + tail_len) return false;
+  if (head_len != 0 && std::memcmp(head, text.data(), head_len) != 0) return false;
+  if (tail_len != 0 && std::memcmp(tail, text.data() + m - tail_len, tail_len) != 0) return false;
+  return shape == Shape::HeadTail || run_program(program, text.substr(head_len, m - head_len - tail_len));
+}
 
 const Head& head_of(const void* block) { return *static_cast<const Head*>(block); }
 
@@ -34,15 +68,6 @@ struct Pattern::Block {
   // The compiled form that follows.
   const void* form() const { return this + 1; }
 };
-
-namespace {
-
-// Fixed texts up to this size are joined on the stack while compiling.
-constexpr std::size_t kStackScratch = 512;
-// Programs up to this size are built on the stack by match_once.
-constexpr std::size_t kStackProgram = 4096;
-
-}  // namespace
 
 Pattern::Pattern(const Pattern& other) noexcept : block_(other.block_) {
   if (block_) block_->refs.fetch_add(1, std::memory_order_relaxed);
@@ -68,59 +93,68 @@ Pattern::~Pattern() {
 
 namespace {
 
-// Reads `source` into `scratch`: without a `{` as its one piece, else cut
-// into pieces first (they are not needed once read).
-const Scan& scan_source(std::string_view source, ScanScratch& scratch) {
-  if (source.empty() || std::memchr(source.data(), '{', source.size()) == nullptr) {
-    return scan_program(source, scratch);
-  }
-  Pieces pieces;
-  char flat[kStackScratch];
-  cut_pieces(source, pieces, source.size() <= sizeof flat ? flat : nullptr);
-  return scan_program(source, pieces, scratch);
+// The layout of `c`, compiled from `source`.
+Form form_of(const Compiled& c, std::string_view source, bool& copied) {
+  copied = !in_source(c, source);
+  return Form(source.size(), copied, c.literal().size(), c.program_size());
 }
 
 }  // namespace
 
 std::size_t compiled_size(std::string_view source) {
-  ScanScratch scratch(source);
-  return align8(sizeof(Head) + source.size()) + program_size(scan_source(source, scratch));
+  const Compiled c(source);
+  bool copied;
+  return form_of(c, source, copied).total;
 }
 
-PatternView compile_into(std::string_view source, void* out) {
-  ScanScratch scratch(source);
-  const Scan& scan = scan_source(source, scratch);
-  const std::size_t program_off = align8(sizeof(Head) + source.size());
+namespace {
+
+// Lays out the form of `c`, compiled from `source`, at `out`.
+PatternView emit_form(const Compiled& c, std::string_view source, void* out) {
+  bool copied;
+  const Form f = form_of(c, source, copied);
   auto* b = static_cast<unsigned char*>(out);
-  new (out) Head{program_off + program_size(scan), static_cast<std::uint32_t>(source.size()),
-                 static_cast<std::uint32_t>(program_off)};
+  new (out) Head{static_cast<std::uint32_t>(source.size()),
+                 static_cast<std::uint32_t>(f.total) | (copied ? kCopied : 0) | static_cast<std::uint32_t>(c.shape()),
+                 c.head_len(), c.tail_len()};
   if (!source.empty()) std::memcpy(b + sizeof(Head), source.data(), source.size());
-  emit_program(scan, b + program_off);
+  std::memset(b + sizeof(Head) + source.size(), 0, f.literal_off - sizeof(Head) - source.size());
+  if (copied) {
+    std::memset(b + f.literal_off, 0, f.program_off - f.literal_off);
+    std::memcpy(b + f.literal_off, c.literal().data(), c.literal().size());
+  }
+  if (c.shape() == Shape::General) c.emit_program(b + f.program_off);
   return PatternView(out);
 }
 
+}  // namespace
+
+PatternView compile_into(std::string_view source, void* out) { return emit_form(Compiled(source), source, out); }
+
 bool PatternView::matches(std::string_view text) const {
   const Head& h = head_of(block_);
-  const void* program = static_cast<const unsigned char*>(block_) + h.program_off;
-  if (!static_cast<const ProgramHeader*>(program)->per_alternative) return run_program(program, text);
-  const std::string_view source = this->source();
-  Pieces pieces;
-  cut_pieces(source, pieces, nullptr);
-  return match_per_alternative(source, pieces, text);
+  const auto* b = static_cast<const char*>(block_);
+  const bool copied = h.size_shape & kCopied;
+  const Form f(h.source_len, copied, std::size_t{h.head_len} + h.tail_len, 0);
+  const char* head = copied ? b + f.literal_off : b + sizeof(Head);
+  const char* tail = copied ? head + h.head_len : b + sizeof(Head) + h.source_len - h.tail_len;
+  return decide(static_cast<Shape>(h.size_shape & kShapeBits), head, h.head_len, tail, h.tail_len, b + f.program_off, text);
 }
 
 SourceText PatternView::source() const {
   return std::string_view(static_cast<const char*>(block_) + sizeof(Head), head_of(block_).source_len);
 }
 
-std::size_t PatternView::size() const { return head_of(block_).total; }
+std::size_t PatternView::size() const { return head_of(block_).size_shape & ~std::uint32_t{7}; }
 
 Pattern Pattern::compile(std::string_view source) {
-  const std::size_t size = compiled_size(source);
+  const Compiled c(source);
+  bool copied;
+  const std::size_t size = form_of(c, source, copied).total;
   void* mem = ::operator new(sizeof(Block) + size);
   Pattern p;
   p.block_ = new (mem) Block{{1}, 0};
-  compile_into(source, static_cast<unsigned char*>(mem) + sizeof(Block));
+  emit_form(c, source, static_cast<unsigned char*>(mem) + sizeof(Block));
   return p;
 }
 
@@ -134,39 +168,33 @@ std::size_t Pattern::bytes_kept() const { return block_ ? sizeof(Block) + view()
 
 namespace {
 
-// The general path of match_once: compiles into scratch memory (on the stack
-// for short patterns) and runs the program. Kept out of line so that the
-// short paths do not pay for its stack frame.
-[[gnu::noinline]] bool match_compiled(std::string_view pattern, const BraceShape* shape, std::string_view text) {
-  Pieces pieces;
-  char flat[kStackScratch];
-  cut_pieces(pattern, pieces, pattern.size() <= sizeof flat ? flat : nullptr, shape);
-  ScanScratch scratch(pattern);
-  const Scan& scan = scan_program(pattern, pieces, scratch);
-  if (scan.h.per_alternative) return match_per_alternative(pattern, pieces, text);
-  const std::size_t size = program_size(scan);
-  alignas(8) unsigned char stack[kStackProgram];
-  std::unique_ptr<std::uint64_t[]> heap;
-  void* mem = stack;
-  if (size > sizeof stack) {
-    heap.reset(new std::uint64_t[size / 8]);
-    mem = heap.get();
-  }
-  emit_program(scan, mem);
-  return run_program(mem, text);
-}
+// The last few short patterns that match_once compiled in this thread: a
+// program is compiled once for a run of calls with the same pattern. Fixed
+// size (a few kB), never grown.
+struct OnceCache {
+  static constexpr std::size_t kSlots = 4, kWords = 64;  // 512 bytes a slot
+  std::uint64_t slot[kSlots][kWords];
+  std::size_t used = 0;  // slots filled, then the next to replace is used % kSlots
+};
+thread_local OnceCache once_cache;
 
 }  // namespace
 
 bool match_once(std::string_view pattern, std::string_view text) {
-  if (pattern.size() <= kShortPattern) {
-    if (std::memchr(pattern.data(), '{', pattern.size()) == nullptr) return match_short(pattern, text);
-    const BraceShape shape = brace_shape(pattern);
-    if (shape.literal) return match_short(pattern, text);
-    if (shape.count <= kFewAlternatives) return match_few_alternatives(pattern, shape, text);
-    return match_compiled(pattern, &shape, text);  // the braces scanned once
+  OnceCache& cache = once_cache;
+  const std::size_t filled = cache.used < OnceCache::kSlots ? cache.used : OnceCache::kSlots;
+  for (std::size_t k = 0; k < filled; ++k) {
+    const PatternView view(cache.slot[k]);
+    if (std::string_view(view.source()) == pattern) return view.matches(text);
   }
-  return match_compiled(pattern, nullptr, text);
+  const Compiled c(pattern);
+  bool copied;
+  const std::size_t size = form_of(c, pattern, copied).total;
+  if (size <= sizeof cache.slot[0]) {
+    return emit_form(c, pattern, cache.slot[cache.used++ % OnceCache::kSlots]).matches(text);
+  }
+  std::unique_ptr<std::uint64_t[]> heap(new std::uint64_t[size / 8]);
+  return emit_form(c, pattern, heap.get()).matches(text);
 }
 
 }  // namespace quorvel::core::glob
