@@ -4,9 +4,11 @@
 #   scripts/build.sh                 the module, and the C++ unit tests when GoogleTest is found
 #   scripts/build.sh --module        the module alone (build/_quorvel.abi3.so)
 #   scripts/build.sh [--module] -DNAME=VALUE...   extra CMake settings (-DQUORVEL_TESTS=ON)
-# CMake's output goes to build/build.log; it is shown when a step fails.
+# Shows one line per compiled file; CMake's whole output goes to build/build.log
+# and its end is shown when a step fails.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+. scripts/lib.sh
 target=()
 if [ "${1:-}" = --module ]; then
   target=(--target _quorvel)
@@ -14,10 +16,8 @@ if [ "${1:-}" = --module ]; then
 fi
 python=$(scripts/pythons.sh | sed -n 1p)
 mkdir -p build
-log=build/build.log
-if ! { cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DPython3_EXECUTABLE="$python" "$@" &&
-       cmake --build build -j"$(nproc)" "${target[@]}"; } >"$log" 2>&1; then
-  cat "$log" >&2
-  echo "build: failed (log above, also in $log)" >&2
+if ! logged build/configure.log cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DPython3_EXECUTABLE="$python" "$@" ||
+   ! logged build/build.log cmake --build build -j"$(nproc)" "${target[@]}"; then
+  echo "build: failed (logs in build/configure.log and build/build.log)" >&2
   exit 1
 fi

@@ -10,5 +10,5 @@ echo "demo: building the module into build/_quorvel.abi3.so"
 scripts/build.sh --module
 py=$(scripts/pythons.sh | sed -n '$p')
 echo "demo: running examples/demo.py with $("$py" -c 'import platform; print("CPython", platform.python_version())')"
-export PYTHONPATH="$PWD/build"
+export PYTHONPATH="$PWD/build:$PWD"
 exec "$py" examples/demo.py

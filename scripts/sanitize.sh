@@ -37,11 +37,12 @@ mapfile -t pythons < <(scripts/pythons.sh)
 [ "$mode" = ends ] && pythons=("${pythons[0]}" "${pythons[-1]}")
 for py in "${pythons[@]}"; do
   version=$("$py" -c 'import platform; print(platform.python_version())')
+  venv=$(scripts/venv.sh "$py") || { status=1; continue; }
   echo "== Python tests under ASan+UBSan, CPython $version"
   if LD_PRELOAD="$preload" ASAN_OPTIONS=detect_leaks=1:allocator_may_return_null=0 \
       LSAN_OPTIONS="suppressions=$supp:print_suppressions=0" PYTHONMALLOC=malloc \
-      PYTHONPATH="$PWD/build-asan:/usr/lib/python3/dist-packages" \
-      "$py" -m pytest -q -p no:cacheprovider tests/python -k "not wheel"; then
+      PYTHONPATH="$PWD/build-asan:$PWD" \
+      "$venv" -m pytest -q -p no:cacheprovider tests/python -k "not wheel"; then
     :
   else
     status=1

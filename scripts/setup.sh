@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
-# Installs the Debian packages that a fresh machine lacks, and nothing else.
+# Installs the Debian packages that a fresh machine lacks, and nothing else;
+# the Python tools come from the package index into .venv/ (scripts/venv.sh).
 #   scripts/setup.sh --module        what building the module needs: CMake, g++ and
 #                                    the headers of a CPython 3.9+ (the demo needs no more)
-#   scripts/setup.sh [PACKAGE...]    that, plus the test tools, plus any Debian packages named
+#   scripts/setup.sh [PACKAGE...]    that, plus GoogleTest for the C++ unit tests, plus
+#                                    venv for the system's python3, plus any Debian packages named
 # Run as root to install; otherwise a missing package is an error.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -27,18 +29,13 @@ fi
 
 if [ "$module_only" = 0 ]; then
   [ -f /usr/include/gtest/gtest.h ] || need+=(libgtest-dev)
-  [ -f /usr/lib/python3/dist-packages/pytest/__init__.py ] || need+=(python3-pytest)
-  [ -d /usr/lib/python3/dist-packages/hypothesis ] || need+=(python3-hypothesis)
-  [ -d /usr/lib/python3/dist-packages/exceptiongroup ] || need+=(python3-exceptiongroup)
-  [ -d /usr/lib/python3/dist-packages/tomli ] || need+=(python3-tomli)
-  # The offline install takes setuptools and wheel from Debian's wheel files;
-  # mypy checks the type stubs (stubtest) and their use (the typing check).
-  ls /usr/share/python-wheels/setuptools-*.whl >/dev/null 2>&1 || need+=(python3-setuptools-whl)
-  ls /usr/share/python-wheels/wheel-*.whl >/dev/null 2>&1 || need+=(python3-wheel-whl)
-  [ -d /usr/lib/python3/dist-packages/mypy ] || need+=(python3-mypy)
-  if [ -n "$python" ] && ! "$python" -c 'import ensurepip' 2>/dev/null; then
-    need+=(python3-venv)
-  fi
+  # Debian's python3 makes its virtual environments with Debian's venv.
+  for py in $(scripts/pythons.sh --system); do
+    if ! "$py" -c 'import ensurepip, venv' 2>/dev/null; then
+      need+=(python3-venv)
+      break
+    fi
+  done
   for extra in "$@"; do
     dpkg -s "$extra" >/dev/null 2>&1 || need+=("$extra")
   done
@@ -51,11 +48,9 @@ if [ ${#need[@]} -gt 0 ]; then
   fi
   echo "setup: installing ${need[*]}"
   export DEBIAN_FRONTEND=noninteractive
+  . scripts/lib.sh
   log=$(mktemp)
   trap 'rm -f "$log"' EXIT
-  if ! { apt-get update -q && apt-get install -y -q "${need[@]}"; } >"$log" 2>&1; then
-    cat "$log" >&2
-    echo "setup: apt-get failed" >&2
-    exit 1
-  fi
+  logged "$log" apt-get update || exit 1
+  logged "$log" apt-get install -y "${need[@]}" || exit 1
 fi
