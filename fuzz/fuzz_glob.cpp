@@ -2,6 +2,7 @@
 // Properties: at most 1024 alternatives; the compiled pattern, match_once and
 // the simple reference matcher agree; a pattern without metacharacters
 // matches itself and nothing longer; the display is the source.
+#include <cstdint>
 #include <cstring>
 #include <string>
 #include <string_view>
@@ -34,6 +35,12 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t siz
   FUZZ_CHECK(match_once(pattern, text) == hit);
   const Pattern copy = p;
   FUZZ_CHECK(copy.matches(text) == hit);
+  // The same form laid out in the caller's memory.
+  std::string mem(compiled_size(pattern) + 8, '\0');
+  void* at = mem.data() + (8 - reinterpret_cast<std::uintptr_t>(mem.data()) % 8) % 8;
+  const PatternView view = compile_into(pattern, at);
+  FUZZ_CHECK(view.size() + sizeof(std::uint64_t) == p.bytes_kept());
+  FUZZ_CHECK(view.matches(text) == hit && std::string_view(view.source()) == pattern);
   // The reference multiplies the alternatives out: keep it to small products
   // (it is slow under the sanitizers).
   if (!alts || alts->size() <= 64) {

@@ -8,6 +8,7 @@
 
 #include "core/glob/brace.hpp"
 #include "core/glob/for_tests.hpp"
+#include "core/glob/match.hpp"
 #include "core/glob/pattern.hpp"
 #include "../reference/glob_reference.hpp"
 
@@ -167,6 +168,31 @@ TEST(Brace, ManySingleChoiceGroupsAreLinear) {
   EXPECT_TRUE(Pattern::compile(s).matches(std::string(100000, 'a')));
   EXPECT_TRUE(match_once(s, std::string(100000, 'a')));
 }
+
+#ifdef QUORVEL_GLOB_STEPS
+// The work of a match does not grow with the number of alternatives: the
+// automaton's word steps for the same shape with 2 and with 1024
+// alternatives, plain and with a bracket that straddles a brace.
+TEST(Engine, AlternativesDoNotMultiplyTheWork) {
+  const std::string text = std::string(20000, 'y') + "z";
+  const auto steps = [&](const std::string& pattern) {
+    const Pattern p = Pattern::compile(pattern);
+    word_steps = 0;
+    EXPECT_FALSE(p.matches(text)) << pattern;
+    return word_steps;
+  };
+  const auto family = [](const std::string& first, int groups) {
+    std::string s = "*" + first;
+    for (int g = 1; g < groups; ++g) s += "{a,b}";
+    return s + std::string(600, 'y') + "*z";
+  };
+  for (const std::string first : {"{a,b}", "[{a,b}]", "[a{b,]c}"}) {
+    const std::size_t two = steps(family(first, 1)), many = steps(family(first, 10));
+    EXPECT_GT(two, 0u) << first;
+    EXPECT_LE(many, 3 * two) << first << ": " << two << " word steps for 2 alternatives, " << many << " for 1024";
+  }
+}
+#endif
 
 // Memory: the block of a compiled pattern stays within four bytes per
 // source byte (plus a small constant) for every shape, braces included.

@@ -2,7 +2,7 @@
 
 Brace alternatives are multiplied out (nothing past 1024), each alternative is
 tokenized as the dialect reads it, and matched with the textbook
-single-restart loop. Pattern and text are handled as UTF-8 bytes.
+table of tokens x bytes. Pattern and text are handled as UTF-8 bytes.
 """
 
 CAP = 1024
@@ -103,24 +103,19 @@ def tokens(a):
 
 
 def match_alt(t, s):
-    """The single-restart loop: only the latest star is resumed."""
-    ti = si = 0
-    restart = None
-    while si < len(s):
-        if ti < len(t) and t[ti][0] == "*":
-            restart = (ti, si)
-            ti += 1
-        elif ti < len(t) and (t[ti][0] == "?" or s[si] in t[ti][1]):
-            ti += 1
-            si += 1
-        elif restart is None:
-            return False
-        else:
-            restart = (restart[0], restart[1] + 1)
-            si, ti = restart[1], restart[0] + 1
-    while ti < len(t) and t[ti][0] == "*":
-        ti += 1
-    return ti == len(t)
+    """The textbook table: ok[j] says whether the first j tokens match the bytes so far."""
+    ok = [True]
+    for tok in t:
+        ok.append(ok[-1] and tok[0] == "*")
+    for b in s:
+        nxt = [False]
+        for j, tok in enumerate(t, 1):
+            if tok[0] == "*":
+                nxt.append(nxt[j - 1] or ok[j])
+            else:
+                nxt.append(ok[j - 1] and (tok[0] == "?" or b in tok[1]))
+        ok = nxt
+    return ok[-1]
 
 
 def glob_match(pattern, text):

@@ -1,7 +1,7 @@
 """glob_match against the simple reference matcher, on generated patterns."""
 from hypothesis import HealthCheck, given, settings, strategies as st
 
-from _quorvel import glob_match
+from _quorvel import glob_match, parse
 from glob_reference import expand, glob_match as reference
 
 # Pieces that exercise every metacharacter, brace groups and class edges.
@@ -14,7 +14,11 @@ texts = st.text(alphabet="ab[]*-é{},\\", max_size=80)
 @settings(max_examples=1500, deadline=None, suppress_health_check=[HealthCheck.too_slow])
 @given(patterns, texts)
 def test_agrees_with_reference(pattern, text):
-    assert glob_match(pattern, text) is reference(pattern, text)
+    want = reference(pattern, text)
+    assert glob_match(pattern, text) is want
+    # The same pattern compiled once, as a directive's NAME.
+    if pattern:
+        assert parse("allow:" + pattern).matches([text]) is want
 
 
 @settings(max_examples=400, deadline=None)

@@ -1,6 +1,6 @@
 // A deliberately simple glob matcher, written apart from the engine and used
 // only by tests, fuzzing and benchmarks: multiply the brace alternatives out,
-// tokenize each one, and match it with the textbook single-restart loop.
+// tokenize each one, and match it with the textbook table of tokens x bytes.
 // Nothing here is fast; everything here is easy to check by eye.
 #pragma once
 
@@ -140,32 +140,28 @@ inline std::vector<Token> tokens(std::string_view a) {
   return out;
 }
 
-// The textbook single-restart loop over the tokens of one alternative.
+// The textbook table: ok[j] after i bytes says whether the first j tokens
+// match the first i bytes. A star matches the empty run (ok[j] from ok[j-1])
+// or one more byte (from the row before); any other token takes one byte.
 inline bool match_alt(const std::vector<Token>& t, std::string_view s) {
-  const std::size_t n = t.size(), m = s.size();
-  std::size_t ti = 0, si = 0, rt = 0, rs = 0;
-  bool restart = false;
-  while (si < m) {
-    const auto b = static_cast<unsigned char>(s[si]);
-    if (ti < n && t[ti].kind == 's') {
-      restart = true;
-      rt = ti;
-      rs = si;
-      ++ti;
-    } else if (ti < n && (t[ti].kind == '?' || (t[ti].kind == 'l' && t[ti].byte == b) ||
-                          (t[ti].kind == 'c' && t[ti].member[b]))) {
-      ++ti;
-      ++si;
-    } else if (!restart) {
-      return false;
-    } else {
-      ++rs;
-      si = rs;
-      ti = rt + 1;
+  const std::size_t n = t.size();
+  std::vector<bool> ok(n + 1, false);
+  ok[0] = true;
+  for (std::size_t j = 1; j <= n; ++j) ok[j] = ok[j - 1] && t[j - 1].kind == 's';
+  for (const char ch : s) {
+    const auto b = static_cast<unsigned char>(ch);
+    std::vector<bool> next(n + 1, false);
+    for (std::size_t j = 1; j <= n; ++j) {
+      const Token& k = t[j - 1];
+      if (k.kind == 's') {
+        next[j] = next[j - 1] || ok[j];
+      } else {
+        next[j] = ok[j - 1] && (k.kind == '?' || (k.kind == 'l' && k.byte == b) || (k.kind == 'c' && k.member[b]));
+      }
     }
+    ok = std::move(next);
   }
-  while (ti < n && t[ti].kind == 's') ++ti;
-  return ti == n;
+  return ok[n];
 }
 
 // Whether `text` matches `pattern`: any alternative, or past the cap the

@@ -66,6 +66,8 @@ inline u64 accepting(const Program& p, std::uint32_t w, std::uint8_t c, u64 live
 // Position sets of up to this many words use a table of acceptance by byte,
 // filled the first time a byte is seen (on the stack: 256 * 4 words).
 constexpr std::uint32_t kTableWords = 4;
+// Longer ones may use a table on the heap of up to this many words a byte.
+constexpr std::uint32_t kHeapTableWords = 512;
 // Scratch of up to this many words lives on the stack.
 constexpr std::size_t kStackWords = 256;
 
@@ -141,9 +143,18 @@ bool run_program(const void* base, std::string_view middle) {
   start(sim.cur);
   if (h.has_early && sim.meets(sim.cur, p.early)) return true;
 
-  u64 table[256 * kTableWords];
+  // Acceptance by byte, a column the first time a byte is seen: on the stack
+  // for a short pattern, else on the heap while the text is long enough to
+  // pay for it (at most kHeapTableWords per byte, freed on return).
+  u64 stack_table[256 * kTableWords];
+  std::unique_ptr<u64[]> heap_table;
+  u64* table = stack_table;
+  if (words > kTableWords && words <= kHeapTableWords && m >= 4 * std::size_t{words}) {
+    heap_table.reset(new u64[256 * std::size_t{words}]);
+    table = heap_table.get();
+  }
   u64 seen[4] = {0, 0, 0, 0};
-  const bool tabled = words <= kTableWords;
+  const bool tabled = table != stack_table || words <= kTableWords;
   bool skip_tried = false;
   for (std::size_t i = 0; i < m; ++i) {
     const std::uint8_t c = s[i];
