@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <new>
 #include <utility>
@@ -71,9 +72,10 @@ class VecBase {
     if (size_ == cap_) grow(cap_ * 2);
     data_[size_++] = v;
   }
-  // Makes room for `n` values in all.
+  // Makes room for `n` values in all. The room grows geometrically, so
+  // that callers which reserve one more value at a time stay linear.
   void reserve(std::size_t n) {
-    if (n > cap_) grow(n);
+    if (n > cap_) grow(n > 2 * cap_ ? n : 2 * cap_);
   }
   // Forgets every value, keeping the storage.
   void clear() { size_ = 0; }
@@ -98,6 +100,7 @@ class VecBase {
 
  private:
   void grow(std::size_t cap) {
+    if (cap > SIZE_MAX / sizeof(T)) throw std::bad_alloc();
     T* p = static_cast<T*>(::operator new(cap * sizeof(T)));  // bad_alloc -> MemoryError
     std::memcpy(static_cast<void*>(p), data_, size_ * sizeof(T));
     if (data_ != inline_) ::operator delete(data_);
