@@ -36,19 +36,18 @@ class Ladder {
 // and whether it drops, by exact text. It is filled once per fold and looked
 // up only for matching directives, so it is a small open-addressing hash
 // table over views the caller keeps alive: up to 8 actions live inline (no
-// heap allocation), more grow the table.
+// heap allocation), more grow the table. The actions may come from a file
+// that the caller did not write, so the hash is keyed with a secret drawn
+// once per process: whoever writes the keys cannot make them collide.
 class Vocabulary {
  public:
   Vocabulary() = default;
   Vocabulary(const Vocabulary&) = delete;
   Vocabulary& operator=(const Vocabulary&) = delete;
 
-  // The hash that look-ups use; callers may keep it beside a token.
-  static std::uint32_t hash(std::string_view action) {
-    std::uint32_t h = 2166136261u;  // FNV-1a: tokens are short
-    for (unsigned char c : action) h = (h ^ c) * 16777619u;
-    return h;
-  }
+  // The hash that look-ups use; callers may keep it beside a token (for the
+  // life of the process: the key is the process's own).
+  static std::uint32_t hash(std::string_view action);
 
   // Gives `action` a rung count. An action given twice keeps the later
   // count, as a dict literal keeps the later of two equal keys.
