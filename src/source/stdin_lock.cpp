@@ -13,21 +13,29 @@ namespace quorvel::source {
 
 namespace {
 
-// The kernel id of the holding thread, or 0 when the lock is free. Live
-// threads never share an id, so "held by me" is a plain comparison.
+// The kernel id of the holding thread, or 0 when the lock is free: the
+// word the waiters sleep on.
 std::atomic<std::uint32_t> g_holder{0};
 static_assert(sizeof g_holder == sizeof(std::uint32_t) && std::atomic<std::uint32_t>::is_always_lock_free,
               "the futex calls need a plain 32-bit word");
 
+// Whether this thread holds the lock. It is what "held by me" asks, rather
+// than a comparison of thread ids, because it stays true across a fork:
+// the forking thread goes on in the child under another id, still inside
+// its read.
+thread_local bool t_holding = false;
+
 // The longest single wait before the caller's interrupt check runs again.
 constexpr long kWaitStepNs = 100'000'000;
 
-// A forked child has only the forking thread: whoever held the lock in the
-// parent does not exist there, so the child starts with the lock free.
-void free_in_child() { g_holder.store(0, std::memory_order_relaxed); }
-
 // The calling thread's kernel id.
 std::uint32_t this_thread_id() { return static_cast<std::uint32_t>(::syscall(SYS_gettid)); }
+
+// A forked child has only the forking thread. If that thread held the lock
+// (a signal handler forked during its read), it still holds it in the child,
+// under its new id; whoever else held it does not exist there, so the lock
+// is free.
+void fix_in_child() { g_holder.store(t_holding ? this_thread_id() : 0, std::memory_order_relaxed); }
 
 // Takes the lock if it is free.
 bool try_take(std::uint32_t me) {
@@ -49,28 +57,27 @@ bool wait_step(std::uint32_t me) {
 }  // namespace
 
 core::Result<StdinLock, Reason> StdinLock::take(const WaitHook& wait_for_stdin, const InterruptCheck& check) {
-  [[maybe_unused]] static const bool fork_handler = ::pthread_atfork(nullptr, nullptr, &free_in_child) == 0;
-  const std::uint32_t me = this_thread_id();
-  if (try_take(me)) return StdinLock(me);
+  [[maybe_unused]] static const bool fork_handler = ::pthread_atfork(nullptr, nullptr, &fix_in_child) == 0;
   // Reading again inside one's own read would take the middle of the input
   // away from the outer read: refuse it instead of waiting for oneself.
-  if (g_holder.load(std::memory_order_relaxed) == me) return Reason::StdinBusy;
+  if (t_holding) return Reason::StdinBusy;
+  const std::uint32_t me = this_thread_id();
   const std::function<bool()> step = [me] { return wait_step(me); };
-  for (;;) {
-    if (wait_for_stdin ? wait_for_stdin(step) : step()) return StdinLock(me);
-    if (check && check()) return Reason::Interrupted;
+  if (!try_take(me)) {
+    for (;;) {
+      if (wait_for_stdin ? wait_for_stdin(step) : step()) break;
+      if (check && check()) return Reason::Interrupted;
+    }
   }
+  t_holding = true;
+  return StdinLock(true);
 }
 
 StdinLock::~StdinLock() {
-  if (holder_ == 0) return;
-  // After a fork the child's lock was freed and this hold is void: leave
-  // whatever the child has done with the lock since.
-  std::uint32_t mine = holder_;
-  if (g_holder.compare_exchange_strong(mine, 0, std::memory_order_release, std::memory_order_relaxed)) {
-    ::syscall(SYS_futex, reinterpret_cast<std::uint32_t*>(&g_holder), FUTEX_WAKE_PRIVATE, INT_MAX, nullptr, nullptr,
-              0);
-  }
+  if (!holding_) return;
+  t_holding = false;
+  g_holder.store(0, std::memory_order_release);
+  ::syscall(SYS_futex, reinterpret_cast<std::uint32_t*>(&g_holder), FUTEX_WAKE_PRIVATE, INT_MAX, nullptr, nullptr, 0);
 }
 
 }  // namespace quorvel::source

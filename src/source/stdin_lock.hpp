@@ -1,5 +1,6 @@
 // The process's standard-input lock: one reader at a time, a nested read on
-// the holding thread refused at once, and free again in a forked child.
+// the holding thread refused at once (in a child that this thread forked
+// during its read as well), and free in any other forked child.
 #pragma once
 
 #include <cstdint>
@@ -20,16 +21,15 @@ class StdinLock {
   // finalizer reading inside a read), or with Interrupted.
   static core::Result<StdinLock, Reason> take(const WaitHook& wait_for_stdin, const InterruptCheck& check);
 
-  // Moves the hold.
-  StdinLock(StdinLock&& other) noexcept : holder_(other.holder_) { other.holder_ = 0; }
+  // Moves the hold (on the thread that took it).
+  StdinLock(StdinLock&& other) noexcept : holding_(other.holding_) { other.holding_ = false; }
   StdinLock& operator=(StdinLock&&) = delete;
   // Lets the lock go and wakes a waiter.
   ~StdinLock();
 
  private:
-  // Holds the lock for `holder`.
-  explicit StdinLock(std::uint32_t holder) : holder_(holder) {}
-  std::uint32_t holder_;  // this thread's id; 0 when moved from
+  explicit StdinLock(bool holding) : holding_(holding) {}
+  bool holding_;  // false when moved from
 };
 
 }  // namespace quorvel::source

@@ -93,11 +93,15 @@ def fork_and_read():
     pid = os.fork()
     if pid == 0:
         os.dup2(os.open(os.devnull, os.O_RDONLY), 0)
-        os._exit(0 if q.expand('@-') == [] else 1)
+        try:
+            os._exit(0 if q.expand('@-') == [] else 1)
+        except q.DirectiveError as e:
+            os._exit(2 if str(e) == '<stdin>: standard input is already being read' else 1)
     for _ in range(500):
         done, status = os.waitpid(pid, os.WNOHANG)
         if done:
-            results.append(os.waitstatus_to_exitcode(status))
+            code = os.waitstatus_to_exitcode(status)
+            results.append({0: "read", 2: "refused"}.get(code, code))
             return
         time.sleep(0.01)
     os.kill(pid, signal.SIGKILL)
@@ -127,9 +131,11 @@ STDIN_CASES = {
     # Reading inside one's own read must not take the middle of the input
     # (and so split a line): it fails at once.
     "the handler reads": ("read_stdin()", "['<stdin>: standard input is already being read']"),
-    # A process forked during the read gets a lock that nobody holds.
-    "another thread forks": ("in_thread(fork_and_read); threads[-1].join()", "[0]"),
-    "the handler forks": ("fork_and_read()", "[0]"),
+    # A process that another thread forks during the read gets a lock that
+    # nobody holds; one that the reading thread forks is still inside its
+    # read there, and refuses a nested one as the parent does.
+    "another thread forks": ("in_thread(fork_and_read); threads[-1].join()", "['read']"),
+    "the handler forks": ("fork_and_read()", "['refused']"),
 }
 
 
