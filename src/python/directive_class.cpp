@@ -191,10 +191,13 @@ const PyDirective* built_directive(PyObject* o) {
 }
 
 bool to_directives(PyObject* o, VecBase<PyDirective*>& out, Keep& keep) {
-  Items items;
-  if (!items.read(o, keep)) return false;
+  // The class first: making it (on first use, during the module's import)
+  // may run code, which must not come between reading the items and using
+  // them.
   PyObject* type = directive_type();
   if (!type) return false;
+  Items items;
+  if (!items.read(o, keep)) return false;
   const Py_ssize_t n = items.size();
   out.reserve(static_cast<std::size_t>(n));
   for (Py_ssize_t i = 0; i < n; ++i) {

@@ -312,7 +312,9 @@ bool plain_steps(PyObject* steps) {
   SmallVec<Step, kPlainTexts> steps;
   SmallVec<std::string_view, kPlainTexts> drop;
   Vocab v{steps, drop};
-  if (!to_drop(a[6], v, keep)) {
+  // The Directive class is made on first use, which may run code too (only
+  // while the module is being imported).
+  if (!directive_type() || !to_drop(a[6], v, keep)) {
     PyErr_Clear();
     fallback = true;
     return nullptr;
