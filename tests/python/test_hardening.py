@@ -23,8 +23,8 @@ def rss():
         return int(f.read().split()[1]) * resource.getpagesize()
 
 
-def run_python(code, timeout=120, **kwargs):
-    env = dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path))
+def run_python(code, timeout=120, env=None, **kwargs):
+    env = dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path), **(env or {}))
     return subprocess.run([sys.executable, "-c", textwrap.dedent(code)], env=env, capture_output=True,
                           text=True, timeout=timeout, **kwargs)
 
@@ -238,6 +238,50 @@ def test_long_brace_pattern_memory_is_proportional():
     grown, matched = out.stdout.split("\n", 1)
     assert int(grown) < 64 * 1024 * 1024, out.stdout
     assert matched.split() == ["True", "False"]
+
+
+@pytest.mark.skipif(UNDER_ASAN, reason="freed memory waits in the address sanitizer's quarantine")
+def test_no_memory_is_kept_after_a_call(tmp_path):
+    # Each call runs on a thread that stays alive after it; what the call
+    # used must be gone once it has returned. Large blocks are mapped and
+    # unmapped by the C library as they are asked for and freed (no growing
+    # threshold), and free pages are given back, so resident memory shows
+    # only what is still held.
+    rules = tmp_path / "rules.txt"
+    rules.write_text(f"allow:{'x' * (8 << 20)}=n\n")
+    code = f"""
+        import ctypes, resource, threading, _quorvel as q
+        trim = ctypes.CDLL(None).malloc_trim
+        def rss():
+            trim(0)
+            return int(open('/proc/self/statm').read().split()[1]) * resource.getpagesize()
+        big = 'x' * (8 << 20)
+        ladder, d = q.Ladder(['a', 'b']), q.parse('up:*')
+        calls = {{
+            'glob_match': lambda: q.glob_match('[!x]' * 600_000, ''.join(map(chr, range(1, 256)))),
+            'parse': lambda: q.parse('a:{{' + big + ',y}}'),
+            'expand': lambda: q.expand({'@' + str(rules)!r}),
+            'matches': lambda: d.matches([big] * 100_000),
+            'fold': lambda: ladder.fold('a', [d] * 100_000, [big], steps={{big: 1}}, drop={{big}}),
+        }}
+        for name, call in calls.items():
+            done, leave = threading.Event(), threading.Event()
+            def work():
+                call()
+                done.set()
+                leave.wait()
+            before = rss()
+            t = threading.Thread(target=work)
+            t.start()
+            done.wait()
+            print(name, (rss() - before) >> 20)
+            leave.set()
+            t.join()
+    """
+    out = run_python(code, env={"MALLOC_MMAP_THRESHOLD_": "65536", "MALLOC_TRIM_THRESHOLD_": "65536"})
+    kept = dict(line.split() for line in out.stdout.splitlines())
+    assert kept.keys() == {"glob_match", "parse", "expand", "matches", "fold"}, out.stderr
+    assert all(int(mib) < 2 for mib in kept.values()), kept
 
 
 @pytest.mark.skipif(UNDER_ASAN, reason="the address sanitizer reserves more address space than the limit allows")

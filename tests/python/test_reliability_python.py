@@ -266,3 +266,91 @@ def test_equal_text_steps_keys_later_wins(first, second, plain):
     directives = DIRECTIVES if plain else type("L", (list,), {})(DIRECTIVES)
     level, _, _ = LADDER.fold("review", directives, ["x"], steps=steps)
     assert level == LADDER.step("review", second)
+
+
+# --- code that runs while a fold reads its arguments ------------------------------------------------
+
+# Before 3.12 the collector runs on allocation, so a gc callback runs inside
+# the fold wherever the fold allocates a tracked object. There it swaps a
+# `steps` value for one whose __index__ empties the directive and name lists
+# and fills the freed memory. Whichever collection it is (one attempt per
+# collection, by the count and the padding before the call), the fold must
+# give the answer for the lists as they were passed.
+FOLD_DURING_GC = """
+    import gc, _quorvel as q
+    class Pad:
+        pass
+    ladder = q.Ladder(["a", "b", "c"])
+    def attempt(nth, pad):
+        dirs = [q.parse(f"up:n{i}*=note{i}") for i in range(200)]
+        names = ["n1" + "x" * 40, "n2" + "y" * 40]
+        steps, drop, junk, seen = {"up": 1}, {"zz"}, [], [0]
+        class Clear:
+            def __index__(self):
+                dirs.clear()
+                names.clear()
+                junk.extend(b"\\xff" * n for n in range(1, 600) for _ in range(20))
+                return 1
+        def callback(phase, info):
+            if phase == "start":
+                seen[0] += 1
+                if seen[0] == nth:
+                    steps["up"] = Clear()
+        fold = ladder.fold
+        gc.callbacks.append(callback)
+        gc.set_threshold(1)
+        try:
+            pad1 = Pad() if pad > 0 else None
+            pad2 = Pad() if pad > 1 else None
+            return fold("a", dirs, names, steps=steps, drop=drop)
+        finally:
+            gc.set_threshold(700)
+            gc.callbacks.remove(callback)
+    print(all(attempt(nth, pad) == ("c", False, ["note1", "note2"]) for nth in range(1, 6) for pad in range(3)))
+"""
+
+
+def test_fold_holds_what_code_run_during_it_may_free():
+    assert_child_prints(FOLD_DURING_GC, ["True"])
+
+
+# --- sizes that a quadratic algorithm cannot finish in time ----------------------------------------
+
+def test_holding_many_items_stays_linear():
+    # Every name and action is held for the call: growing the held array one
+    # item at a time would take minutes here.
+    code = """
+        import _quorvel as q
+        names = [f"n{i}" for i in range(300_000)]
+        print(q.parse("a:zz").matches(names), q.parse("a:x", actions=set(names) | {"a"}).action)
+    """
+    assert_child_prints(code, ["False", "a"])
+
+
+def test_steps_keys_cannot_flood_the_vocabulary():
+    # 2**19 keys crafted so that an unkeyed multiplicative hash (FNV-1a)
+    # gives them all the same low 20 bits, hence one bucket of the table:
+    # each pair of 3-character blocks leads to the same state, and a key is
+    # one choice per pair.
+    code = """
+        import itertools, random, string, _quorvel as q
+        bits, mask, rng = 20, (1 << 20) - 1, random.Random(7)
+        def step(h, block):
+            for c in block.encode():
+                h = ((h ^ c) * 16777619) & mask
+            return h
+        state, pairs = 2166136261 & mask, []
+        while len(pairs) < 19:
+            seen = {}
+            while True:
+                block = "".join(rng.choices(string.ascii_letters, k=3))
+                h = step(state, block)
+                if seen.get(h, block) != block:
+                    pairs.append((seen[h], block))
+                    state = h
+                    break
+                seen[h] = block
+        steps = {"".join(choice): 1 for choice in itertools.product(*pairs)}
+        print(len(steps), q.Ladder(["a", "b"]).fold("a", [q.parse("up:x")], ["x"], steps=steps | {"up": 1})[0])
+    """
+    assert_child_prints(code, ["524288", "b"])
