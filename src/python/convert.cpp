@@ -8,7 +8,10 @@
 namespace quorvel::python {
 
 std::string type_name(PyObject* o) {
-  Ref name = Ref::steal(PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(o)), "__name__"));
+  // The type is held: a metaclass's attribute code may drop the last other
+  // reference to `o`, and with it to its class.
+  Ref type = Ref::borrow(reinterpret_cast<PyObject*>(Py_TYPE(o)));
+  Ref name = Ref::steal(PyObject_GetAttrString(type.get(), "__name__"));
   if (name) {
     Py_ssize_t n = 0;
     Ref bytes = Ref::steal(PyUnicode_AsUTF8String(name.get()));
