@@ -6,6 +6,7 @@ Every figure is measured in this one run; a comparison of two builds runs the
 same cases on both, each case in its own child process with a time limit.
 
     python3 bench/glob_bench.py [--old BUILD_DIR] [--new BUILD_DIR] [--quick]
+    python3 bench/glob_bench.py --targets [--new BUILD_DIR] [--quick]
 
 --old names a build of another version of the module (for example one made
 from the main branch into build-old/), --new the one measured (default
@@ -140,6 +141,73 @@ def child_ratios():
     return out
 
 
+def child_targets():
+    """The engine's target table: every row a ratio (or a time) measured in this one run."""
+    import _quorvel as q
+    rows = []
+    number = 2_000 if QUICK else 10_000
+
+    def row(name, value, target, unit="x"):
+        rows.append((name, value, target, unit))
+
+    def scan(text):
+        absent = "\x00"
+        return per_call(lambda: text.find(absent))
+
+    p = "*" + "[a{b,]c}*" * 10 + "x" * 1000 + "?"
+    row("'*'+'[a{b,]c}*'*10+'x'*1000+'?' vs 'a'*100000: time", per_call(lambda: q.glob_match(p, "a" * 100000)),
+        20e-3, "s")
+    text = "y" * 20000 + "z"
+    times = {}
+    for k in (1, 10):
+        pat = "*" + "[{a,b}]" + "{a,b}" * (k - 1) + "y" * 600 + "*z"
+        d = q.parse("allow:" + pat)
+        times[k] = per_call(lambda: d.matches([text]))
+    row("[{a,b}]+9 groups vs 20 kB, compiled: time", times[10], 3e-3, "s")
+    row("  the same: 1024 / 2 alternatives", times[10] / times[1], 3.0)
+    big = "[ab]" * (1 << 20)
+    before = heap_in_use()
+    q.glob_match(big, "ab")
+    row("heap held after glob_match of a 4 MB class pattern", heap_in_use() - before, 0, "B")
+    for size in (200, 10_000, 1 << 20):
+        path = ("src/" + "d" * (size - 12) + "1/x.py")[:size]
+        d = q.parse("allow:src/*[0-9]/*.py")
+        assert d.matches([path])
+        ours = per_call(lambda: d.matches([path]))
+        if size == 200:
+            rx = re.compile(r"src/(?s:.*)[0-9]/(?s:.*)\.py")
+            row("compiled src/*[0-9]/*.py vs 200 B / re", ours / per_call(lambda: rx.fullmatch(path)), 1.0)
+        else:
+            row(f"compiled src/*[0-9]/*.py vs {size} B / memchr scan", ours / scan(path), 20.0)
+    ten = "a" * 10_000
+    d = q.parse("allow:*[a-z]")
+    rx = re.compile(r"(?s:.*)[a-z]")
+    row("compiled *[a-z] vs 10 kB / re", per_call(lambda: d.matches([ten])) / per_call(lambda: rx.fullmatch(ten)), 1.0)
+    mb = "src/" + "x" * (1 << 20) + "/tests/t.py"
+    d = q.parse("allow:src/*/tests/*.py")
+    row("src/*/tests/*.py near the end of 1 MB, glob_match / memchr scan",
+        per_call(lambda: q.glob_match("src/*/tests/*.py", mb)) / scan(mb), 5.0)
+    row("  the same, compiled / memchr scan", per_call(lambda: d.matches([mb])) / scan(mb), 5.0)
+    cls = "[!/]" * 15 + "*"
+    hundred = "a" * 100
+    rx = re.compile("[^/]" * 15 + "(?s:.*)")
+    ours, theirs = best_of([lambda: q.glob_match(cls, hundred), lambda: rx.fullmatch(hundred)], number)
+    row("glob_match 15 [!/] vs 100 B / re", ours / theirs, 2.0)
+    rx = re.compile("(?:a|b)" * 10)
+    ours, theirs = best_of([lambda: q.glob_match("{a,b}" * 10, "ab" * 5), lambda: rx.fullmatch("ab" * 5)], number)
+    row("glob_match {a,b}x10 (1024 alternatives) / grouped re", ours / theirs, 1.5)
+    worst = 0.0
+    for pattern, text in SHORT + [(c[0], c[1]) for c in LONG + BRACES]:
+        d = q.parse("allow:" + pattern)
+        compiled, once = best_of([lambda: d.matches([text]), lambda: q.glob_match(pattern, text)], number)
+        worst = max(worst, compiled / once)
+    row("Directive.matches / glob_match, worst pair (list argument included)", worst, 1.0)
+    src = os.path.join(ROOT, "src", "core", "glob")
+    lines = sum(sum(1 for _ in open(os.path.join(src, f))) for f in os.listdir(src))
+    row("lines in src/core/glob", lines, 1100, "lines")
+    return rows
+
+
 def run_child(build, args, timeout):
     env = dict(os.environ, PYTHONPATH=os.pathsep.join([os.path.abspath(build), os.path.join(ROOT, "build", "bench")]))
     try:
@@ -164,7 +232,17 @@ def fmt(seconds):
 def main():
     if "--child" in sys.argv:
         what = sys.argv[sys.argv.index("--child") + 1]
-        print(json.dumps(child_ratios() if what == "ratios" else child_case(what)))
+        print(json.dumps(child_ratios() if what == "ratios" else child_targets() if what == "targets" else
+                         child_case(what)))
+        return
+    if "--targets" in sys.argv:
+        new = sys.argv[sys.argv.index("--new") + 1] if "--new" in sys.argv else os.path.join(ROOT, "build")
+        print(f"CPython {sys.version.split()[0]}, build {new}: the engine's targets, measured in one run")
+        for name, value, target, unit in run_child(new, ["targets"], 1800):
+            shown = fmt(value) if unit == "s" else f"{value:.0f} {unit}" if unit in ("B", "lines") else f"{value:.2f}x"
+            goal = fmt(target) if unit == "s" else f"{target} {unit}" if unit in ("B", "lines") else f"{target}x"
+            mark = "ok" if value <= target else "MISSED"
+            print(f"  {name:66} {shown:>12}   target <= {goal:<10} {mark}")
         return
     new = sys.argv[sys.argv.index("--new") + 1] if "--new" in sys.argv else os.path.join(ROOT, "build")
     builds = [("new", new)]

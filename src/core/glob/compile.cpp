@@ -497,6 +497,15 @@ void Compiled::Impl::lay_out() {
     }
     a = b + 1;
   }
+  // The last star of the one accepting run: what follows it has a fixed length.
+  h.fixed_bit = kNoBit;
+  for (std::uint32_t k = accept_run && accepting == 1 ? accept_run->count : 0; k-- > 0;) {
+    if (kind(*accept_run, k) == TokKind::Star) {
+      h.fixed_bit = accept_run->start + k;
+      h.fixed_len = accept_run->count - 1 - k - tail;
+      break;
+    }
+  }
   h.nbits = static_cast<std::uint32_t>(nbits);
   h.words = static_cast<std::uint32_t>(words);
   h.njunctions = static_cast<std::uint32_t>(junctions.size());

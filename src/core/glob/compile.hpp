@@ -66,6 +66,8 @@ struct ProgramHeader {
   std::uint32_t need_off;    // a literal every match holds after the head...
   std::uint32_t need_len;    // ...(its offset in bytes[] and length; 0: none)
   std::uint32_t has_early;   // some star, once live, matches the rest
+  std::uint32_t fixed_bit;   // the last star of every match (or kNoBit): once live,
+  std::uint32_t fixed_len;   // the last fixed_len bytes decide, by the tokens after it
   std::uint32_t unused;      // keeps the arrays 8-byte aligned
 };
 

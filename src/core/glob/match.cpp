@@ -9,6 +9,7 @@
 #endif
 
 #include "core/glob/compile.hpp"
+#include "core/glob/token.hpp"
 
 namespace quorvel::core::glob {
 
@@ -113,14 +114,48 @@ struct Sim {
 
 }  // namespace
 
-bool run_program(const void* base, std::string_view middle) {
-  const Program p = view_program(base);
-  const ProgramHeader& h = *p.h;
-  const auto* s = reinterpret_cast<const std::uint8_t*>(middle.data());
-  const std::size_t m = middle.size();
-  // A literal every match holds: a text without it cannot match.
-  if (h.need_len != 0 && (m < h.need_len || !memmem(s, m, p.bytes + h.need_off, h.need_len))) return false;
+namespace {
 
+// Adds the bytes that class record `rec` accepts to `set`.
+void add_members(const std::uint8_t* rec, ByteSet& set) {
+  if (rec[0] == kClassMap) {
+    for (unsigned w = 0; w < 4; ++w) {
+      u64 bits;
+      std::memcpy(&bits, rec + 1 + 8 * w, 8);
+      set.bits[w] |= bits;
+    }
+    return;
+  }
+  for (unsigned r = 0; r < rec[0]; ++r) set.add_range(rec[1 + 2 * r], rec[2 + 2 * r]);
+}
+
+// The bytes that a live position other than a star accepts, at a fixed
+// point of `d`: every other byte leaves the set as it is. False when there
+// are too many such positions, or one accepts every byte.
+bool stop_bytes(const Program& p, const u64* d, ByteSet& stop) {
+  stop = ByteSet{};
+  unsigned count = 0;
+  for (std::uint32_t w = 0; w < p.h->words; ++w) {
+    const u64 live = d[w] & ~p.star[w] & (p.any[w] | p.lit[w] | p.cls[w]);
+    if (live & p.any[w]) return false;
+    for (u64 k = live; k; k &= k - 1) {
+      if (++count > 8) return false;
+      const auto b = static_cast<unsigned>(__builtin_ctzll(k));
+      if ((p.lit[w] >> b) & 1) {
+        stop.add(p.bytes[64 * std::size_t{w} + b]);
+      } else {
+        add_members(p.pool + p.cls_off[rank_of(p.cls_base[w], p.cls[w], b)], stop);
+      }
+    }
+  }
+  return true;
+}
+
+// The automaton over s[0, m) from position `start`: whether an accepting
+// position is live at the end. With `decide`, once the last star of every
+// match is live, the tokens after it decide on the last bytes alone.
+bool simulate(const Program& p, const std::uint8_t* s, std::size_t m, std::uint32_t start, bool decide) {
+  const ProgramHeader& h = *p.h;
   const std::uint32_t words = h.words, aw = (h.njunctions + 63) / 64;
   const std::size_t scratch = 2 * std::size_t{words} + aw;
   u64 stack[kStackWords];
@@ -133,15 +168,22 @@ bool run_program(const void* base, std::string_view middle) {
   std::memset(mem, 0, scratch * sizeof(u64));
   Sim sim{p, words, aw, mem, mem + words, mem + 2 * words};
   const bool junctions = h.nends != 0;
-  const auto start = [&](u64* d) {
-    d[h.start_bit / 64] |= u64{1} << (h.start_bit % 64);
-    if ((p.star[h.start_bit / 64] >> (h.start_bit % 64)) & 1) d[(h.start_bit + 1) / 64] |= u64{1} << ((h.start_bit + 1) % 64);
-    if (!junctions) return;
-    for (std::uint32_t w = 0; w < words; ++w) sim.mark(w, d[w] & p.end[w]);
-    sim.close(d);
+  sim.cur[start / 64] |= u64{1} << (start % 64);
+  if ((p.star[start / 64] >> (start % 64)) & 1) sim.cur[(start + 1) / 64] |= u64{1} << ((start + 1) % 64);
+  if (junctions) {
+    for (std::uint32_t w = 0; w < words; ++w) sim.mark(w, sim.cur[w] & p.end[w]);
+    sim.close(sim.cur);
+  }
+  decide = decide && h.fixed_bit != kNoBit;
+  // Whether the set after `i` bytes already settles the answer.
+  const auto settled = [&](std::size_t i, bool& answer) {
+    if (h.has_early && sim.meets(sim.cur, p.early)) return answer = true;
+    if (!decide || !((sim.cur[h.fixed_bit / 64] >> (h.fixed_bit % 64)) & 1) || m - i < h.fixed_len) return false;
+    answer = simulate(p, s + m - h.fixed_len, h.fixed_len, h.fixed_bit + 1, false);
+    return true;
   };
-  start(sim.cur);
-  if (h.has_early && sim.meets(sim.cur, p.early)) return true;
+  bool answer = false;
+  if (settled(0, answer)) return answer;
 
   // Acceptance by byte, a column the first time a byte is seen: on the stack
   // for a short pattern, else on the heap while the text is long enough to
@@ -193,28 +235,38 @@ bool run_program(const void* base, std::string_view middle) {
     }
     std::swap(sim.cur, sim.nxt);
     if (changed) {
-      if (h.has_early && sim.meets(sim.cur, p.early)) return true;
+      if (settled(i + 1, answer)) return answer;
       skip_tried = false;
       continue;
     }
     if (skip_tried) continue;
-    // A fixed point: if the one live position that consumes bytes is a
-    // literal b (the others are stars and ends), every byte but b leaves the
-    // set as it is, so the scan may jump to the next b.
+    // A fixed point: the bytes that no live position but a star accepts leave
+    // the set as it is, so the scan may jump to the next byte that one does.
     skip_tried = true;
-    std::uint32_t found = kNoBit, count = 0;
-    for (std::uint32_t w = 0; w < words && count < 2; ++w) {
-      const u64 live = sim.cur[w] & ((p.any[w] & ~p.star[w]) | p.lit[w] | p.cls[w]);
-      if (live) {
-        count += (live & (live - 1)) ? 2 : 1;
-        found = w * 64 + static_cast<std::uint32_t>(__builtin_ctzll(live));
-      }
+    ByteSet stop;
+    if (!stop_bytes(p, sim.cur, stop) || stop.has(c)) continue;
+    if (stop.size() == 1) {
+      std::uint8_t b = 0;
+      while (!stop.has(b)) ++b;
+      const void* next = std::memchr(s + i + 1, b, m - (i + 1));
+      i = next ? static_cast<std::size_t>(static_cast<const std::uint8_t*>(next) - s) - 1 : m - 1;
+    } else {
+      while (i + 1 < m && !stop.has(s[i + 1])) ++i;
     }
-    if (count != 1 || !((p.lit[found / 64] >> (found % 64)) & 1) || p.bytes[found] == c) continue;
-    const void* next = std::memchr(s + i + 1, p.bytes[found], m - (i + 1));
-    i = next ? static_cast<std::size_t>(static_cast<const std::uint8_t*>(next) - s) - 1 : m - 1;
   }
   return sim.meets(sim.cur, p.accept) || (h.has_early && sim.meets(sim.cur, p.early));
+}
+
+}  // namespace
+
+bool run_program(const void* base, std::string_view middle) {
+  const Program p = view_program(base);
+  const ProgramHeader& h = *p.h;
+  const auto* s = reinterpret_cast<const std::uint8_t*>(middle.data());
+  const std::size_t m = middle.size();
+  // A literal every match holds: a text without it cannot match.
+  if (h.need_len != 0 && (m < h.need_len || !memmem(s, m, p.bytes + h.need_off, h.need_len))) return false;
+  return simulate(p, s, m, h.start_bit, true);
 }
 
 }  // namespace quorvel::core::glob
