@@ -161,7 +161,7 @@ done
 # (PEP 561): strict mode fails on a module it has no types for.
 typed() {
   local env
-  env=$(ls -d "$work"/venv-wheel-* | tail -n 1)
+  env=$(ls -d "$work"/venv-wheel-*/ | tail -n 1)
   cat >"$work/typed_use.py" <<'PY'
 import _quorvel
 import quorvel
