@@ -6,8 +6,11 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-30}
 scripts/setup.sh clang libclang-rt-14-dev
-CC=clang CXX=clang++ cmake -S . -B build-fuzz -DQUORVEL_FUZZ=ON -DQUORVEL_TESTS=OFF -DQUORVEL_MODULE=OFF >/dev/null
-cmake --build build-fuzz -j"$(nproc)" >/dev/null
+. scripts/lib.sh
+echo "== building the fuzz targets into build-fuzz/"
+mkdir -p build-fuzz
+logged build-fuzz/configure.log env CC=clang CXX=clang++ cmake -S . -B build-fuzz -DQUORVEL_FUZZ=ON -DQUORVEL_TESTS=OFF -DQUORVEL_MODULE=OFF
+logged build-fuzz/build.log cmake --build build-fuzz -j"$(nproc)"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 status=0

@@ -9,8 +9,11 @@ cd "$(dirname "$0")/.."
 mode=${1:-all}
 scripts/setup.sh || exit 1
 python=$(scripts/pythons.sh | sed -n 1p)
-cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DQUORVEL_SANITIZE=ON -DQUORVEL_TESTS=ON -DPython3_EXECUTABLE="$python" >/dev/null || exit 1
-cmake --build build-asan -j"$(nproc)" >/dev/null || exit 1
+. scripts/lib.sh
+echo "== building into build-asan/"
+mkdir -p build-asan
+logged build-asan/configure.log cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DQUORVEL_SANITIZE=ON -DQUORVEL_TESTS=ON -DPython3_EXECUTABLE="$python" || exit 1
+logged build-asan/build.log cmake --build build-asan -j"$(nproc)" || exit 1
 
 status=0
 echo "== C++ unit tests under ASan+UBSan"
