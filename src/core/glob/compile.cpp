@@ -454,7 +454,6 @@ void Compiled::Impl::lay_out() {
     const std::size_t e = r.start + r.count;
     if (r.to == kAccept) {
       set_bit(accept, e - (accepting == 1 ? tail : 0));
-      if (r.count != 0 && kind(r, r.count - 1) == TokKind::Star) set_bit(early, e - 1);
     } else {
       set_bit(end, e);
       end_to.push_back(rank[r.to]);
@@ -497,13 +496,32 @@ void Compiled::Impl::lay_out() {
     }
     a = b + 1;
   }
-  // The last star of the one accepting run: what follows it has a fixed length.
-  h.fixed_bit = kNoBit;
-  for (std::uint32_t k = accept_run && accepting == 1 ? accept_run->count : 0; k-- > 0;) {
-    if (kind(*accept_run, k) == TokKind::Star) {
-      h.fixed_bit = accept_run->start + k;
-      h.fixed_len = accept_run->count - 1 - k - tail;
-      break;
+  // The stars that settle the answer once live. When every accepting run
+  // ends in the same star-free tokens after its last star, every match ends
+  // in them: a live last star leaves only the last bytes to check against
+  // them (the early stars). Else only the runs that end in a star count.
+  const auto same = [&](const Tok& a, const Tok& b) {
+    return a.kind == b.kind && a.byte == b.byte && (a.kind != TokKind::Class || sets[a.set] == sets[b.set]);
+  };
+  const auto after_last_star = [&](const Run& r) {
+    std::uint32_t k = 0;
+    while (k < r.count && kind(r, r.count - 1 - k) != TokKind::Star) ++k;
+    return k < r.count ? k : kNoBit;
+  };
+  const std::uint32_t fixed = accept_run ? after_last_star(*accept_run) : kNoBit;
+  bool uniform = fixed != kNoBit;
+  for (const Run& r : runs) {
+    if (!uniform || r.to != kAccept) continue;
+    uniform = after_last_star(r) == fixed;
+    for (std::uint32_t k = 1; uniform && k <= fixed; ++k) {
+      uniform = same(toks[r.first + r.count - k], toks[accept_run->first + accept_run->count - k]);
+    }
+  }
+  h.fixed_len = uniform ? fixed - (accepting == 1 ? tail : 0) : 0;
+  for (const Run& r : runs) {
+    if (r.to == kAccept && (uniform || after_last_star(r) == 0) && after_last_star(r) != kNoBit) {
+      set_bit(early, r.start + r.count - 1 - after_last_star(r));
+      if (h.fixed_bit == 0) h.fixed_bit = r.start + r.count - after_last_star(r);
     }
   }
   h.nbits = static_cast<std::uint32_t>(nbits);

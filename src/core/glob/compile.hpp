@@ -65,9 +65,9 @@ struct ProgramHeader {
   std::uint32_t start_bit;   // first position after the literal head
   std::uint32_t need_off;    // a literal every match holds after the head...
   std::uint32_t need_len;    // ...(its offset in bytes[] and length; 0: none)
-  std::uint32_t has_early;   // some star, once live, matches the rest
-  std::uint32_t fixed_bit;   // the last star of every match (or kNoBit): once live,
-  std::uint32_t fixed_len;   // the last fixed_len bytes decide, by the tokens after it
+  std::uint32_t has_early;   // some early star: once live, the last fixed_len bytes
+  std::uint32_t fixed_len;   // decide, from fixed_bit on (the tokens after the star)
+  std::uint32_t fixed_bit;
   std::uint32_t unused;      // keeps the arrays 8-byte aligned
 };
 

@@ -1,6 +1,7 @@
 #include "core/glob/match.hpp"
 
 #include <cstdint>
+#include <algorithm>
 #include <cstring>
 #include <memory>
 
@@ -72,11 +73,16 @@ constexpr std::uint32_t kHeapTableWords = 512;
 // Scratch of up to this many words lives on the stack.
 constexpr std::size_t kStackWords = 256;
 
-// The simulation's scratch and its closure over the junctions.
+// The simulation's scratch and its closure over the junctions. The live
+// positions of `cur` lie in words [lo, hi]: a step visits only those (and
+// the word after, for the shift), so positions far from any live one cost
+// nothing.
 struct Sim {
   const Program& p;
   std::uint32_t words, aw;  // words of a position set, of the junction set
   u64 *cur, *nxt, *active;  // position sets, live junctions
+  std::uint32_t lo = 1, hi = 0;  // the live words of cur (none when lo > hi)
+  std::uint32_t tlo = 0, thi = 0;  // the words a closure touched
 
   // Marks the junctions that the ends `e` of word `w` reach.
   void mark(std::uint32_t w, u64 e) {
@@ -86,16 +92,19 @@ struct Sim {
     }
   }
   // Adds to `d` what the marked junctions reach, in source order: a junction
-  // only reaches later ones.
+  // only reaches later ones. Widens [tlo, thi] to the words it sets.
   void close(u64* d) {
     for (std::uint32_t a = 0; a < aw; ++a) {
       while (active[a]) {
         const std::uint32_t j = a * 64 + static_cast<std::uint32_t>(__builtin_ctzll(active[a]));
         active[a] &= active[a] - 1;
         const Junction& jn = p.junctions[j];
+        if (jn.nw == 0) continue;
 #ifdef QUORVEL_GLOB_STEPS
         word_steps += jn.nw;
 #endif
+        tlo = std::min(tlo, jn.lo);
+        thi = std::max(thi, jn.lo + jn.nw - 1);
         for (std::uint32_t k = 0; k < jn.nw; ++k) {
           const u64 out = p.outs[jn.off + k], added = out & ~d[jn.lo + k];
           d[jn.lo + k] |= out;
@@ -104,10 +113,16 @@ struct Sim {
       }
     }
   }
-  // Whether `d` and `mask` share a position.
-  bool meets(const u64* d, const u64* mask) const {
+  // Narrows [from, to] to the words of `d` that are not zero: gives lo > hi when none is.
+  static void live_words(const u64* d, std::uint32_t& from, std::uint32_t& to) {
+    while (from <= to && d[from] == 0) ++from;
+    while (to > from && d[to] == 0) --to;
+    if (from <= to && d[to] == 0) from = to + 1;
+  }
+  // Whether the live words of cur and `mask` share a position.
+  bool meets(const u64* mask) const {
     u64 any = 0;
-    for (std::uint32_t w = 0; w < words; ++w) any |= d[w] & mask[w];
+    for (std::uint32_t w = lo; w <= hi && w < words; ++w) any |= cur[w] & mask[w];
     return any != 0;
   }
 };
@@ -174,12 +189,15 @@ bool simulate(const Program& p, const std::uint8_t* s, std::size_t m, std::uint3
     for (std::uint32_t w = 0; w < words; ++w) sim.mark(w, sim.cur[w] & p.end[w]);
     sim.close(sim.cur);
   }
-  decide = decide && h.fixed_bit != kNoBit;
+  sim.lo = 0;
+  sim.hi = words - 1;
+  Sim::live_words(sim.cur, sim.lo, sim.hi);
+  std::uint32_t stale_lo = 1, stale_hi = 0;  // the words of nxt that may not be zero
+  decide = decide && h.has_early;
   // Whether the set after `i` bytes already settles the answer.
   const auto settled = [&](std::size_t i, bool& answer) {
-    if (h.has_early && sim.meets(sim.cur, p.early)) return answer = true;
-    if (!decide || !((sim.cur[h.fixed_bit / 64] >> (h.fixed_bit % 64)) & 1) || m - i < h.fixed_len) return false;
-    answer = simulate(p, s + m - h.fixed_len, h.fixed_len, h.fixed_bit + 1, false);
+    if (!decide || m - i < h.fixed_len || !sim.meets(p.early)) return false;
+    answer = h.fixed_len == 0 || simulate(p, s + m - h.fixed_len, h.fixed_len, h.fixed_bit, false);
     return true;
   };
   bool answer = false;
@@ -208,11 +226,10 @@ bool simulate(const Program& p, const std::uint8_t* s, std::size_t m, std::uint3
         for (std::uint32_t w = 0; w < words; ++w) table[std::size_t{c} * words + w] = accepting(p, w, c, ~u64{0});
       }
     }
-#ifdef QUORVEL_GLOB_STEPS
-    word_steps += words;
-#endif
-    u64 carry = 0, skip = 0, any = 0, changed = 0;
-    for (std::uint32_t w = 0; w < words; ++w) {
+    for (std::uint32_t w = stale_lo; w <= stale_hi; ++w) sim.nxt[w] = 0;
+    const std::uint32_t from = sim.lo, to = std::min(sim.hi + 1, words - 1);
+    u64 carry = 0, skip = 0, any = 0;
+    for (std::uint32_t w = from; w <= to; ++w) {
       const u64 old = sim.cur[w];
       const u64 x = old == 0 ? 0 : column ? old & column[w] : accepting(p, w, c, old);
       // Every accepting position advances; stars also stay...
@@ -224,16 +241,25 @@ bool simulate(const Program& p, const std::uint8_t* s, std::size_t m, std::uint3
       skip = st >> 63;
       sim.nxt[w] = n;
       any |= n;
-      changed |= n ^ old;
       if (junctions) sim.mark(w, n & p.end[w]);
     }
     if (!any) return false;
-    if (junctions) {
-      sim.close(sim.nxt);
-      changed = 0;
-      for (std::uint32_t w = 0; w < words; ++w) changed |= sim.nxt[w] ^ sim.cur[w];
+    sim.tlo = from;
+    sim.thi = to;
+    if (junctions) sim.close(sim.nxt);
+    Sim::live_words(sim.nxt, sim.tlo, sim.thi);
+    u64 changed = 0;
+    for (std::uint32_t w = std::min(sim.lo, sim.tlo), e = std::max(sim.hi, sim.thi); w <= e && w < words; ++w) {
+      changed |= sim.nxt[w] ^ sim.cur[w];
     }
     std::swap(sim.cur, sim.nxt);
+    stale_lo = sim.lo;
+    stale_hi = sim.hi;
+    sim.lo = sim.tlo;
+    sim.hi = sim.thi;
+#ifdef QUORVEL_GLOB_STEPS
+    word_steps += to - from + 1;
+#endif
     if (changed) {
       if (settled(i + 1, answer)) return answer;
       skip_tried = false;
@@ -254,7 +280,7 @@ bool simulate(const Program& p, const std::uint8_t* s, std::size_t m, std::uint3
       while (i + 1 < m && !stop.has(s[i + 1])) ++i;
     }
   }
-  return sim.meets(sim.cur, p.accept) || (h.has_early && sim.meets(sim.cur, p.early));
+  return sim.meets(p.accept);
 }
 
 }  // namespace
