@@ -62,8 +62,8 @@ core::Result<StdinLock, Reason> StdinLock::take(const WaitHook& wait_for_stdin, 
   // away from the outer read: refuse it instead of waiting for oneself.
   if (t_holding) return Reason::StdinBusy;
   const std::uint32_t me = this_thread_id();
-  const std::function<bool()> step = [me] { return wait_step(me); };
   if (!try_take(me)) {
+    const std::function<bool()> step = [me] { return wait_step(me); };
     for (;;) {
       if (wait_for_stdin ? wait_for_stdin(step) : step()) break;
       if (check && check()) return Reason::Interrupted;
