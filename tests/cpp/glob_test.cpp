@@ -385,6 +385,13 @@ TEST(Engine, ClassesAcceptExactlyTheirMembers) {
         const std::string text = std::string(1, static_cast<char>(c)) + "zx";
         ASSERT_EQ(p.matches(text), in[c] != negated) << "class of " << members.size() << " members, byte " << c;
         ASSERT_EQ(reference::glob_match(pat, text), in[c] != negated) << "reference, byte " << c;
+        // After a star the scan skips to the bytes the class accepts.
+        std::string skipped(40, 'z'), after_star = "*";
+        skipped.push_back(static_cast<char>(c));
+        skipped.push_back('y');
+        after_star.append(pat, 0, pat.size() - 2).push_back('y');
+        ASSERT_EQ(Pattern::compile(after_star).matches(skipped), in[c] != negated)
+            << "after a star, byte " << c;
       }
     }
   }

@@ -166,6 +166,44 @@ bool stop_bytes(const Program& p, const u64* d, ByteSet& stop) {
   return true;
 }
 
+// The offset of the first byte of s[from, m) in `stop`, or m: memchr for one
+// byte, sixteen bytes at a time for up to four runs of consecutive bytes.
+std::size_t find_stop(const std::uint8_t* s, std::size_t from, std::size_t m, const ByteSet& stop) {
+  std::uint8_t lo[4], hi[4];
+  unsigned r = 0;
+  for (unsigned w = 0; w < 4 && r <= 4; ++w) {
+    // A run starts at a member whose lower neighbour is not one (a word at a time).
+    const u64 bits = stop.bits[w], below = w > 0 ? stop.bits[w - 1] >> 63 : 0;
+    for (u64 k = bits & ~((bits << 1) | below); k && r <= 4; k &= k - 1, ++r) {
+      unsigned e = 64 * w + static_cast<unsigned>(__builtin_ctzll(k));
+      if (r < 4) lo[r] = static_cast<std::uint8_t>(e);
+      while (e < 255 && stop.has(static_cast<std::uint8_t>(e + 1))) ++e;
+      if (r < 4) hi[r] = static_cast<std::uint8_t>(e);
+    }
+  }
+  if (r == 1 && lo[0] == hi[0]) {
+    const void* at = from < m ? std::memchr(s + from, lo[0], m - from) : nullptr;
+    return at ? static_cast<std::size_t>(static_cast<const std::uint8_t*>(at) - s) : m;
+  }
+#if defined(__SSE2__)
+  if (r <= 4) {
+    for (; from + 16 <= m; from += 16) {
+      const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + from));
+      __m128i hit = _mm_setzero_si128();
+      for (unsigned k = 0; k < r; ++k) {
+        // x - lo, unsigned, is at most hi - lo exactly for the members.
+        const __m128i t = _mm_sub_epi8(x, _mm_set1_epi8(static_cast<char>(lo[k])));
+        const __m128i width = _mm_set1_epi8(static_cast<char>(hi[k] - lo[k]));
+        hit = _mm_or_si128(hit, _mm_cmpeq_epi8(_mm_min_epu8(t, width), t));
+      }
+      if (const int mask = _mm_movemask_epi8(hit)) return from + static_cast<std::size_t>(__builtin_ctz(static_cast<unsigned>(mask)));
+    }
+  }
+#endif
+  while (from < m && !stop.has(s[from])) ++from;
+  return from;
+}
+
 // The automaton over s[0, m) from position `start`: whether an accepting
 // position is live at the end. With `decide`, once the last star of every
 // match is live, the tokens after it decide on the last bytes alone.
@@ -271,14 +309,7 @@ bool simulate(const Program& p, const std::uint8_t* s, std::size_t m, std::uint3
     skip_tried = true;
     ByteSet stop;
     if (!stop_bytes(p, sim.cur, stop) || stop.has(c)) continue;
-    if (stop.size() == 1) {
-      std::uint8_t b = 0;
-      while (!stop.has(b)) ++b;
-      const void* next = std::memchr(s + i + 1, b, m - (i + 1));
-      i = next ? static_cast<std::size_t>(static_cast<const std::uint8_t*>(next) - s) - 1 : m - 1;
-    } else {
-      while (i + 1 < m && !stop.has(s[i + 1])) ++i;
-    }
+    i = find_stop(s, i + 1, m, stop) - 1;
   }
   return sim.meets(p.accept);
 }
