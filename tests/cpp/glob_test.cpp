@@ -225,6 +225,11 @@ TEST(Engine, BytesKeptPerSourceByte) {
                                   "{a,b}{a,b}{a,b}{a,b}{a,b}{a,b}{a,b}{a,b}{a,b}{a,b}" + x,
                                   // short, ten groups straddling a word boundary: the fixed part at its largest
                                   "*aaaaaaaAaaaaaaa{b,c}{b,c}{b,c}{b,c}{b,c}{b,c}{b,c}{b,c}{b,c}{b,c}?"};
+  // A literal or single-star pattern keeps its source and at most 32 bytes
+  // (and its literal bytes again when an escape makes them differ).
+  for (const std::string& s : std::vector<std::string>{"foo", "*.py", "src/*", "a*", x, "*" + x}) {
+    EXPECT_LE(Pattern::compile(s).bytes_kept(), s.size() + 32) << s.substr(0, 30);
+  }
   for (const auto& f : families) {
     const Pattern p = Pattern::compile(f);
     // The fixed part: headers, ten joins, positions rounded up to whole words.

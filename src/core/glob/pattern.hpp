@@ -6,10 +6,17 @@
 // what cannot be read as a metacharacter stands for itself.
 //
 // The room, laid out as the algorithm: brace.hpp (the one brace scanner),
-// token.hpp (the one tokenizer), compile.hpp (the position automaton),
-// match.hpp (the one matcher, its fast paths and its cost bound: about
-// source bytes * text bytes / 64 word operations plus a constant per call,
-// independent of the number of alternatives). for_tests.hpp is for tests only.
+// token.hpp (byte sets and the class reader), compile.hpp (the scan over the
+// pieces and the position automaton it builds), match.hpp (the one
+// simulation and its cost bound, independent of the number of
+// alternatives). Here: the compiled form, whose head holds the facts that
+// decide most texts without the automaton (a literal is a comparison, the
+// literal head and tail of every match are compared first, head `*` tail is
+// decided by them). for_tests.hpp is for tests only.
+//
+// Sizes: a literal or head `*` tail pattern keeps a 16-byte head and its
+// source (plus its literal bytes when escapes make them differ); Pattern adds
+// an 8-byte reference count.
 #pragma once
 
 #include <cstddef>
