@@ -220,13 +220,35 @@ bool simulate(const Program& p, const std::uint8_t* s, std::size_t m, std::uint3
   }
   std::memset(mem, 0, scratch * sizeof(u64));
   Sim sim{p, words, aw, mem, mem + words, mem + 2 * words};
-  const bool junctions = h.nends != 0;
+  // A one-word program of few junctions closes densely: per junction in
+  // order, its in-mask (the run ends that reach it) against its out-mask.
+  const bool dense = words == 1 && h.njunctions <= 64 && h.nends != 0;
+  const bool junctions = h.nends != 0 && !dense;
+  u64 in_mask[64], out_mask[64];
+  if (dense) {
+    for (std::uint32_t j = 0; j < h.njunctions; ++j) {
+      in_mask[j] = 0;
+      out_mask[j] = p.junctions[j].nw != 0 ? p.outs[p.junctions[j].off] : 0;
+    }
+    std::uint32_t rank = 0;
+    for (u64 e = p.end[0]; e; e &= e - 1) in_mask[p.end_to[rank++]] |= e & (~e + 1);
+  }
+  const auto close_dense = [&](u64 d) {
+    for (std::uint32_t j = 0; j < h.njunctions; ++j) {
+      if (d & in_mask[j]) d |= out_mask[j];
+    }
+#ifdef QUORVEL_GLOB_STEPS
+    word_steps += 1;
+#endif
+    return d;
+  };
   sim.cur[start / 64] |= u64{1} << (start % 64);
   if ((p.star[start / 64] >> (start % 64)) & 1) sim.cur[(start + 1) / 64] |= u64{1} << ((start + 1) % 64);
   if (junctions) {
     for (std::uint32_t w = 0; w < words; ++w) sim.mark(w, sim.cur[w] & p.end[w]);
     sim.close(sim.cur);
   }
+  if (dense) sim.cur[0] = close_dense(sim.cur[0]);
   sim.lo = 0;
   sim.hi = words - 1;
   Sim::live_words(sim.cur, sim.lo, sim.hi);
@@ -285,6 +307,7 @@ bool simulate(const Program& p, const std::uint8_t* s, std::size_t m, std::uint3
     sim.tlo = from;
     sim.thi = to;
     if (junctions) sim.close(sim.nxt);
+    if (dense) sim.nxt[0] = close_dense(sim.nxt[0]);
     Sim::live_words(sim.nxt, sim.tlo, sim.thi);
     u64 changed = 0;
     for (std::uint32_t w = std::min(sim.lo, sim.tlo), e = std::max(sim.hi, sim.thi); w <= e && w < words; ++w) {

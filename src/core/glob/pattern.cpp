@@ -172,7 +172,7 @@ namespace {
 // program is compiled once for a run of calls with the same pattern. Fixed
 // size (a few kB), never grown.
 struct OnceCache {
-  static constexpr std::size_t kSlots = 4, kWords = 64;  // 512 bytes a slot
+  static constexpr std::size_t kSlots = 4, kWords = 128;  // 1 kB a slot
   std::uint64_t slot[kSlots][kWords];
   std::size_t used = 0;  // slots filled, then the next to replace is used % kSlots
 };
