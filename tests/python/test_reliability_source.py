@@ -24,7 +24,10 @@ class Child:
 
     def __init__(self, code, env=None):
         env = dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path), **(env or {}))
-        self.proc = subprocess.Popen([sys.executable, "-c", textwrap.dedent(code)], env=env,
+        # A suite started in the background inherits SIGINT ignored: the
+        # child takes Ctrl-C as an interactive interpreter does.
+        code = "import signal\nsignal.signal(signal.SIGINT, signal.default_int_handler)\n" + textwrap.dedent(code)
+        self.proc = subprocess.Popen([sys.executable, "-c", code], env=env,
                                      stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
         self.hung = False
         self.watchdog = threading.Timer(LIMIT, self.kill)
