@@ -22,11 +22,12 @@ hash=$(sha256sum requirements-dev.txt | cut -d' ' -f1)
 stamp="$hash $tools"
 have=$(cat "$dir/.installed" 2>/dev/null || true)
 if [ "$have" != "$stamp" ] && [ "$have" != "$hash --tools" ]; then
-  echo "venv: .venv/$name: installing the pinned tools${tools:+ (all)}" >&2
   mkdir -p .venv
   if [ ! -x "$dir/bin/python" ]; then
+    echo "venv: creating .venv/$name (python -m venv, with its pip)" >&2
     "$python" -m venv "$dir" >&2
   fi
+  echo "venv: .venv/$name: installing the pinned tools${tools:+ (all)}" >&2
   if [ -n "$tools" ]; then
     wanted=(-r requirements-dev.txt)
   else
