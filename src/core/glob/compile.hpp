@@ -25,12 +25,16 @@
 // the ends of the runs that arrive there make it live, and it makes the
 // starts of the runs that leave it live (and the position after a leading
 // star). Junctions are numbered in source order, so one pass in that order
-// gives the closure. A brace-free pattern is one run and has no junction.
+// gives the closure. A brace-free pattern is one run from the start
+// junction to the end, with nothing to close.
 //
 // Size: a piece is scanned once per distinct entry (offset, state): offset 0
 // in NORMAL and NO_CLOSE (three sub-states), and after a closing `]` in
-// NORMAL, so positions are a small constant times the source, plus one class
-// position per distinct member set a straddling `[` can give (at most 1024).
+// NORMAL, so without straddling brackets the positions are a small constant
+// times the source. A straddling `[` adds, at every boundary its class
+// crosses, one state per distinct reading so far (at most the 1024
+// alternatives), each an empty run and a junction, and one class position
+// per distinct member set where it closes.
 #pragma once
 
 #include <cstddef>
