@@ -37,9 +37,10 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t siz
   const Pattern copy = p;
   FUZZ_CHECK(copy.matches(text) == hit);
   // The same form laid out in the caller's memory.
-  std::string mem(compiled_size(pattern) + 8, '\0');
+  const PatternPlan plan(pattern);
+  std::string mem(plan.size() + 8, '\0');
   void* at = mem.data() + (8 - reinterpret_cast<std::uintptr_t>(mem.data()) % 8) % 8;
-  const PatternView view = compile_into(pattern, at);
+  const PatternView view = plan.emit(at);
   FUZZ_CHECK(view.size() + sizeof(std::uint64_t) == p.bytes_kept());
   FUZZ_CHECK(view.matches(text) == hit && std::string_view(view.source()) == pattern);
   // The reference multiplies the alternatives out: keep it to small products

@@ -172,8 +172,8 @@ PyObject* make_directive(std::string_view action, std::size_t selector_size, Pla
 }  // namespace
 
 PyObject* new_directive(std::string_view action, const core::directive::Parts& parts) {
-  return make_directive(action, core::directive::Selector::packed_size(parts),
-                        [&](char* at) { core::directive::Selector::pack_into(parts, at); });
+  const core::directive::Selector::Plan plan(parts);
+  return make_directive(action, plan.size(), [&](char* at) { plan.pack_into(at); });
 }
 
 PyObject* new_directive(const Directive<>& record) {

@@ -63,8 +63,8 @@ TEST(Grammar, Parses) {
     EXPECT_EQ(d.note(), c.note) << c.spec;
     // The size a record's parts report is the size that sizing them gives.
     const auto path = d.path() ? std::optional<std::string_view>(d.path()->source()) : std::nullopt;
-    EXPECT_EQ(d.selector().size(), directive::Selector::packed_size({d.kind(), d.name().source(), path, d.note()}))
-        << c.spec;
+    const directive::Parts parts{d.kind(), d.name().source(), path, d.note()};
+    EXPECT_EQ(d.selector().size(), directive::Selector::Plan(parts).size()) << c.spec;
     EXPECT_EQ(text_form(d), c.display) << c.spec;
   }
 }

@@ -58,9 +58,10 @@ TEST(Glob, Table) {
     EXPECT_EQ(match_once(c.pattern, c.text), c.expected) << "once " << c.pattern << " vs " << c.text;
     EXPECT_EQ(reference::glob_match(c.pattern, c.text), c.expected) << "reference " << c.pattern;
     // The same pattern laid out in memory of the caller's, as bytes.
-    std::vector<std::uint64_t> mem(compiled_size(c.pattern) / 8 + 1, 0xA5A5A5A5A5A5A5A5u);
-    const PatternView view = compile_into(c.pattern, mem.data());
-    EXPECT_EQ(view.size(), compiled_size(c.pattern));
+    const PatternPlan plan(c.pattern);
+    std::vector<std::uint64_t> mem(plan.size() / 8 + 1, 0xA5A5A5A5A5A5A5A5u);
+    const PatternView view = plan.emit(mem.data());
+    EXPECT_EQ(view.size(), plan.size());
     EXPECT_EQ(mem.back(), 0xA5A5A5A5A5A5A5A5u) << "wrote past its size: " << c.pattern;
     std::vector<std::uint64_t> moved(mem);
     mem.assign(mem.size(), 0);

@@ -9,50 +9,40 @@ namespace {
 
 constexpr std::size_t align8(std::size_t n) { return (n + 7) & ~std::size_t{7}; }
 
-// Where each part goes.
-struct Layout {
-  std::size_t name_off, path_off, note_off, end;
-
-  explicit Layout(const Parts& p, std::size_t header) {
-    name_off = p.kind ? align8(header + p.kind->size()) : header;
-    const std::size_t after_name = name_off + glob::compiled_size(p.name);
-    path_off = p.path ? after_name : 0;
-    note_off = p.path ? after_name + glob::compiled_size(*p.path) : after_name;
-    end = align8(note_off + (p.note ? p.note->size() : 0));
-    // Offsets are kept in 32 bits, and a length of all ones means absent.
-    if (end >= UINT32_MAX) throw std::bad_alloc();
-  }
-};
-
 }  // namespace
 
-std::size_t Selector::packed_size(const Parts& parts) { return Layout(parts, sizeof(Selector)).end; }
+Selector::Plan::Plan(const Parts& parts) : parts_(parts), name_(parts.name) {
+  if (parts.path) path_.emplace(*parts.path);
+  name_off_ = parts.kind ? align8(sizeof(Selector) + parts.kind->size()) : sizeof(Selector);
+  path_off_ = name_off_ + name_.size();
+  note_off_ = path_off_ + (path_ ? path_->size() : 0);
+  end_ = align8(note_off_ + (parts.note ? parts.note->size() : 0));
+  // Offsets are kept in 32 bits, and a length of all ones means absent.
+  if (end_ >= UINT32_MAX) throw std::bad_alloc();
+}
 
-const Selector* Selector::pack_into(const Parts& parts, void* out) {
-  // The same layout as Layout, each offset taken from the part laid out
-  // before it, so that each pattern is scanned once here.
+const Selector* Selector::Plan::pack_into(void* out) const {
   auto* s = new (out) Selector;
   auto* b = static_cast<char*>(out);
-  s->kind_len_ = parts.kind ? static_cast<std::uint32_t>(parts.kind->size()) : kAbsent;
-  if (parts.kind && !parts.kind->empty()) std::memcpy(b + sizeof(Selector), parts.kind->data(), parts.kind->size());
-  std::size_t at = s->name_off();
-  at += glob::compile_into(parts.name, b + at).size();
+  s->kind_len_ = parts_.kind ? static_cast<std::uint32_t>(parts_.kind->size()) : kAbsent;
+  if (parts_.kind && !parts_.kind->empty()) std::memcpy(b + sizeof(Selector), parts_.kind->data(), parts_.kind->size());
+  name_.emit(b + name_off_);
   s->path_off_ = 0;
-  if (parts.path) {
-    s->path_off_ = static_cast<std::uint32_t>(at);
-    at += glob::compile_into(*parts.path, b + at).size();
+  if (path_) {
+    s->path_off_ = static_cast<std::uint32_t>(path_off_);
+    path_->emit(b + path_off_);
   }
-  s->note_off_ = static_cast<std::uint32_t>(at);
-  s->note_len_ = parts.note ? static_cast<std::uint32_t>(parts.note->size()) : kAbsent;
-  if (parts.note && !parts.note->empty()) std::memcpy(b + at, parts.note->data(), parts.note->size());
+  s->note_off_ = static_cast<std::uint32_t>(note_off_);
+  s->note_len_ = parts_.note ? static_cast<std::uint32_t>(parts_.note->size()) : kAbsent;
+  if (parts_.note && !parts_.note->empty()) std::memcpy(b + note_off_, parts_.note->data(), parts_.note->size());
   return s;
 }
 
 SharedSelector::SharedSelector(const Parts& parts) {
-  const std::size_t size = Selector::packed_size(parts);
-  void* mem = ::operator new(sizeof(Block) + size);
+  const Selector::Plan plan(parts);
+  void* mem = ::operator new(sizeof(Block) + plan.size());
   block_ = new (mem) Block{{1}, 0};
-  Selector::pack_into(parts, block_ + 1);
+  plan.pack_into(block_ + 1);
 }
 
 SharedSelector::~SharedSelector() {

@@ -54,14 +54,27 @@ struct Parts {
 // form, PATH's compiled form, the note's bytes. What a match reads first
 // (the kind, then NAME's header and literal bytes) comes first. It points
 // nowhere outside itself, so it may be copied as bytes; it is made only by
-// pack_into and seen only through a pointer.
+// a Selector::Plan and seen only through a pointer.
 class Selector {
  public:
-  // The exact bytes (a multiple of 8) that pack_into lays out for `parts`;
-  // throws std::bad_alloc past 4 GiB.
-  static std::size_t packed_size(const Parts& parts);
-  // Lays `parts` out at `out` (8-byte aligned, packed_size(parts) bytes).
-  static const Selector* pack_into(const Parts& parts, void* out);
+  // `parts` with NAME and PATH compiled once, not yet laid out: sized first,
+  // so that the caller can make room, then packed into that room. It views
+  // the texts of `parts`, which must outlive it.
+  class Plan {
+   public:
+    // Throws std::bad_alloc past 4 GiB.
+    explicit Plan(const Parts& parts);
+    // The exact bytes (a multiple of 8) that pack_into lays out.
+    std::size_t size() const { return end_; }
+    // Lays the parts out at `out` (8-byte aligned, size() bytes).
+    const Selector* pack_into(void* out) const;
+
+   private:
+    const Parts& parts_;
+    glob::PatternPlan name_;
+    std::optional<glob::PatternPlan> path_;
+    std::size_t name_off_, path_off_, note_off_, end_;
+  };
 
   Selector(const Selector&) = delete;
   Selector& operator=(const Selector&) = delete;

@@ -101,35 +101,25 @@ Form form_of(const Compiled& c, std::string_view source, bool& copied) {
 
 }  // namespace
 
-std::size_t compiled_size(std::string_view source) {
-  const Compiled c(source);
-  bool copied;
-  return form_of(c, source, copied).total;
-}
+PatternPlan::PatternPlan(std::string_view source)
+    : source_(source), compiled_(source), size_(form_of(compiled_, source, copied_).total) {}
 
-namespace {
-
-// Lays out the form of `c`, compiled from `source`, at `out`.
-PatternView emit_form(const Compiled& c, std::string_view source, void* out) {
-  bool copied;
-  const Form f = form_of(c, source, copied);
+PatternView PatternPlan::emit(void* out) const {
+  const Compiled& c = compiled_;
+  const Form f(source_.size(), copied_, c.literal().size(), c.program_size());
   auto* b = static_cast<unsigned char*>(out);
-  new (out) Head{static_cast<std::uint32_t>(source.size()),
-                 static_cast<std::uint32_t>(f.total) | (copied ? kCopied : 0) | static_cast<std::uint32_t>(c.shape()),
+  new (out) Head{static_cast<std::uint32_t>(source_.size()),
+                 static_cast<std::uint32_t>(f.total) | (copied_ ? kCopied : 0) | static_cast<std::uint32_t>(c.shape()),
                  c.head_len(), c.tail_len()};
-  if (!source.empty()) std::memcpy(b + sizeof(Head), source.data(), source.size());
-  std::memset(b + sizeof(Head) + source.size(), 0, f.literal_off - sizeof(Head) - source.size());
-  if (copied) {
+  if (!source_.empty()) std::memcpy(b + sizeof(Head), source_.data(), source_.size());
+  std::memset(b + sizeof(Head) + source_.size(), 0, f.literal_off - sizeof(Head) - source_.size());
+  if (copied_) {
     std::memset(b + f.literal_off, 0, f.program_off - f.literal_off);
     std::memcpy(b + f.literal_off, c.literal().data(), c.literal().size());
   }
   if (c.shape() == Shape::General) c.emit_program(b + f.program_off);
   return PatternView(out);
 }
-
-}  // namespace
-
-PatternView compile_into(std::string_view source, void* out) { return emit_form(Compiled(source), source, out); }
 
 bool PatternView::matches(std::string_view text) const {
   const Head& h = head_of(block_);
@@ -148,13 +138,11 @@ SourceText PatternView::source() const {
 std::size_t PatternView::size() const { return head_of(block_).size_shape & ~std::uint32_t{7}; }
 
 Pattern Pattern::compile(std::string_view source) {
-  const Compiled c(source);
-  bool copied;
-  const std::size_t size = form_of(c, source, copied).total;
-  void* mem = ::operator new(sizeof(Block) + size);
+  const PatternPlan plan(source);
+  void* mem = ::operator new(sizeof(Block) + plan.size());
   Pattern p;
   p.block_ = new (mem) Block{{1}, 0};
-  emit_form(c, source, static_cast<unsigned char*>(mem) + sizeof(Block));
+  plan.emit(static_cast<unsigned char*>(mem) + sizeof(Block));
   return p;
 }
 
@@ -166,35 +154,17 @@ SourceText Pattern::source() const { return block_ ? view().source() : SourceTex
 
 std::size_t Pattern::bytes_kept() const { return block_ ? sizeof(Block) + view().size() : 0; }
 
-namespace {
-
-// The last few short patterns that match_once compiled in this thread: a
-// program is compiled once for a run of calls with the same pattern. Fixed
-// size (a few kB), never grown.
-struct OnceCache {
-  static constexpr std::size_t kSlots = 4, kWords = 128;  // 1 kB a slot
-  std::uint64_t slot[kSlots][kWords];
-  std::size_t used = 0;  // slots filled, then the next to replace is used % kSlots
-};
-thread_local OnceCache once_cache;
-
-}  // namespace
-
 bool match_once(std::string_view pattern, std::string_view text) {
-  OnceCache& cache = once_cache;
-  const std::size_t filled = cache.used < OnceCache::kSlots ? cache.used : OnceCache::kSlots;
-  for (std::size_t k = 0; k < filled; ++k) {
-    const PatternView view(cache.slot[k]);
-    if (std::string_view(view.source()) == pattern) return view.matches(text);
+  // Compiled afresh on every call, and nothing is kept: a short pattern's
+  // form is laid out on the stack, a longer one in a block freed on return.
+  const PatternPlan plan(pattern);
+  constexpr std::size_t kStackWords = 128;
+  if (plan.size() <= kStackWords * 8) {
+    std::uint64_t stack[kStackWords];
+    return plan.emit(stack).matches(text);
   }
-  const Compiled c(pattern);
-  bool copied;
-  const std::size_t size = form_of(c, pattern, copied).total;
-  if (size <= sizeof cache.slot[0]) {
-    return emit_form(c, pattern, cache.slot[cache.used++ % OnceCache::kSlots]).matches(text);
-  }
-  std::unique_ptr<std::uint64_t[]> heap(new std::uint64_t[size / 8]);
-  return emit_form(c, pattern, heap.get()).matches(text);
+  std::unique_ptr<std::uint64_t[]> heap(new std::uint64_t[plan.size() / 8]);
+  return plan.emit(heap.get()).matches(text);
 }
 
 }  // namespace quorvel::core::glob

@@ -23,6 +23,8 @@
 #include <string>
 #include <string_view>
 
+#include "core/glob/compile.hpp"
+
 namespace quorvel::core::glob {
 
 // The source text of a pattern: a view that also converts to std::string.
@@ -33,31 +35,43 @@ struct SourceText : std::string_view {
   operator std::string() const { return std::string(data(), size()); }
 };
 
-// A compiled pattern in memory that the caller owns, in three steps that
-// share one description of the layout:
-//   compiled_size(source)      the exact bytes (a multiple of 8) it takes;
-//   compile_into(source, out)  lays it out at `out` (8-byte aligned, that many
-//                              bytes) and gives a view of it;
+class PatternView;
+
+// A compiled pattern in memory that the caller owns, in two steps that share
+// one description of the layout and read the source once:
+//   PatternPlan plan(source)   compiles it and knows its exact size;
+//   plan.emit(out)             lays it out at `out` (8-byte aligned,
+//                              plan.size() bytes) and gives a view of it;
 //   PatternView(out)           a non-owning view of memory so laid out.
 // The compiled form holds its own copy of the source; it points nowhere
-// outside itself, so it may be copied or moved as bytes. Sizing reads the
-// source once and emitting once more (each pass is linear in the source).
-std::size_t compiled_size(std::string_view source);
+// outside itself, so it may be copied or moved as bytes. A plan views
+// `source`, which must outlive it.
+class PatternPlan {
+ public:
+  explicit PatternPlan(std::string_view source);
+  // The exact bytes (a multiple of 8) that emit lays out.
+  std::size_t size() const { return size_; }
+  // Lays the compiled form out at `out`.
+  PatternView emit(void* out) const;
 
-class PatternView;
-PatternView compile_into(std::string_view source, void* out);
+ private:
+  std::string_view source_;  // the pattern text
+  Compiled compiled_;        // its program, not yet laid out
+  bool copied_;              // the literal head and tail are stored apart from the source
+  std::size_t size_;         // bytes of the form
+};
 
 // A compiled pattern that someone else keeps alive: a pointer, copied freely.
 class PatternView {
  public:
-  // Views the compiled form at `block` (laid out by compile_into).
+  // Views the compiled form at `block` (laid out by PatternPlan::emit).
   explicit PatternView(const void* block) noexcept : block_(block) {}
 
   // Whether the whole `text` matches one of the alternatives.
   bool matches(std::string_view text) const;
-  // The text exactly as given to compile_into: the display of the pattern.
+  // The text exactly as compiled: the display of the pattern.
   SourceText source() const;
-  // The bytes of the compiled form (what compiled_size gave).
+  // The bytes of the compiled form (what PatternPlan::size gave).
   std::size_t size() const;
 
  private:
