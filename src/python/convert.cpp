@@ -132,8 +132,15 @@ bool to_text_list(PyObject* o, VecBase<std::string_view>& out, Keep& keep) {
   if (!items.read(o, keep)) return false;
   const Py_ssize_t n = items.size();
   out.reserve(static_cast<std::size_t>(n));
+  PyObject* last = nullptr;  // the item converted last, still held
   for (Py_ssize_t i = 0; i < n; ++i) {
     PyObject* item = items[i];
+    // The same str again (`[name] * n`) is the same text: on 3.9 converting
+    // it anew would copy it once per item.
+    if (item == last) {
+      out.push_back(out[out.size() - 1]);
+      continue;
+    }
     if (!PyUnicode_Check(item)) {
       PyErr_Format(PyExc_TypeError, "item %zd: expected str, got %s", i, type_name(item).c_str());
       return false;
@@ -143,6 +150,7 @@ bool to_text_list(PyObject* o, VecBase<std::string_view>& out, Keep& keep) {
     std::string_view t;
     if (!to_text(item, t, keep, !items.is_private())) return false;
     out.push_back(t);
+    last = item;
   }
   return true;
 }
