@@ -8,7 +8,6 @@
 
 #include "python/boundary.hpp"
 #include "python/convert.hpp"
-#include "python/api.hpp"
 #include "python/heap_type.hpp"
 
 namespace quorvel::python {
@@ -131,14 +130,7 @@ PyObject* create_directive_type() {
   };
   // Variable-size: each instance has room for its own parts after the
   // fixed struct (one byte per item).
-  PyType_Spec spec = {
-      .name = "builtins.Directive",
-      .basicsize = static_cast<int>(sizeof(PyDirective)),
-      .itemsize = 1,
-      .flags = static_cast<unsigned int>(Py_TPFLAGS_DEFAULT | immutable_type_flag()),
-      .slots = slots,
-  };
-  return PyType_FromSpec(&spec);
+  return new_heap_type("builtins.Directive", sizeof(PyDirective), slots, 1);
 }
 
 }  // namespace
@@ -155,9 +147,7 @@ PyObject* make_directive(std::string_view action, std::size_t selector_size, Pla
   if (action.size() > UINT32_MAX || selector_size > PY_SSIZE_T_MAX - action.size()) throw std::bad_alloc();
   PyObject* type = directive_type();
   if (!type) return nullptr;
-  auto* t = reinterpret_cast<PyTypeObject*>(type);
-  auto alloc = reinterpret_cast<allocfunc>(PyType_GetSlot(t, Py_tp_alloc));
-  Ref obj = Ref::steal(alloc(t, static_cast<Py_ssize_t>(selector_size + action.size())));
+  Ref obj = Ref::steal(alloc_instance(type, static_cast<Py_ssize_t>(selector_size + action.size())));
   if (!obj) return nullptr;
   auto* d = reinterpret_cast<PyDirective*>(obj.get());
   place(const_cast<char*>(reinterpret_cast<const char*>(&d->selector())));  // may throw: obj is freed

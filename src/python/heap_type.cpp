@@ -27,21 +27,22 @@ PyObject* Once::get(PyObject* (*create)(), const char* what) {
   return o;
 }
 
-PyObject* new_heap_type(const char* qualified_name, std::size_t basicsize, PyType_Slot* slots) {
+PyObject* new_heap_type(const char* qualified_name, std::size_t basicsize, PyType_Slot* slots,
+                        std::size_t itemsize) {
   PyType_Spec spec = {
       .name = qualified_name,
       .basicsize = static_cast<int>(basicsize),
-      .itemsize = 0,
+      .itemsize = static_cast<int>(itemsize),
       .flags = static_cast<unsigned int>(Py_TPFLAGS_DEFAULT | immutable_type_flag()),
       .slots = slots,
   };
   return PyType_FromSpec(&spec);
 }
 
-PyObject* alloc_instance(PyObject* type) {
+PyObject* alloc_instance(PyObject* type, Py_ssize_t items) {
   auto* t = reinterpret_cast<PyTypeObject*>(type);
   auto alloc = reinterpret_cast<allocfunc>(PyType_GetSlot(t, Py_tp_alloc));
-  return alloc(t, 0);
+  return alloc(t, items);
 }
 
 void free_instance(PyObject* self) {

@@ -27,13 +27,16 @@ class Once {
   std::atomic<std::thread::id> maker_{};  // the thread making it, while it does
 };
 
-// A new class `builtins.NAME` whose instances are `basicsize` bytes: base
+// A new class `builtins.NAME` whose instances are `basicsize` bytes plus
+// `itemsize` bytes per item (variable-size when itemsize is not 0): base
 // object, not subclassable, no instance dictionary or weak references, and
 // immutable where the running interpreter can mark it so (3.10 and later).
-PyObject* new_heap_type(const char* qualified_name, std::size_t basicsize, PyType_Slot* slots);
+PyObject* new_heap_type(const char* qualified_name, std::size_t basicsize, PyType_Slot* slots,
+                        std::size_t itemsize = 0);
 
-// A new zero-filled instance of heap type `type`, from its allocation slot.
-PyObject* alloc_instance(PyObject* type);
+// A new zero-filled instance of heap type `type` with room for `items`
+// items, from its allocation slot.
+PyObject* alloc_instance(PyObject* type, Py_ssize_t items = 0);
 
 // Gives back an instance's memory and its reference to its type; the last
 // step of every tp_dealloc.
