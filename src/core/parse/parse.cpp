@@ -6,21 +6,8 @@ namespace quorvel::core::parse {
 
 namespace {
 
-// A byte that is all of a character and not white space.
-constexpr bool plain_byte(char c) {
-  const auto u = static_cast<unsigned char>(c);
-  return u < 0x80 && u != ' ' && (u < 0x09 || u > 0x0D);
-}
-
-// The trims of the grammar. Most parts neither begin nor end with white
-// space: a plain byte at the end concerned answers without decoding.
-std::string_view trim_start(std::string_view s) {
-  return s.empty() || plain_byte(s.front()) ? s : text::trim_start(s);
-}
-std::string_view trim(std::string_view s) {
-  if (s.empty() || (plain_byte(s.front()) && plain_byte(s.back()))) return s;
-  return text::trim(s);
-}
+using text::trim;
+using text::trim_start;
 
 using text::find_unescaped;
 

@@ -133,7 +133,7 @@ char32_t decode_at(std::string_view s, std::size_t i, std::size_t& len) {
          (b(i + 3) & 0x3F);
 }
 
-std::string_view trim_start(std::string_view s) {
+std::string_view trim_start_decoding(std::string_view s) {
   std::size_t i = 0;
   while (i < s.size()) {
     const auto b = static_cast<unsigned char>(s[i]);
@@ -150,7 +150,7 @@ std::string_view trim_start(std::string_view s) {
   return s.substr(i);
 }
 
-std::string_view trim_end(std::string_view s) {
+std::string_view trim_end_decoding(std::string_view s) {
   std::size_t end = s.size();
   while (end > 0) {
     const auto b = static_cast<unsigned char>(s[end - 1]);

@@ -43,9 +43,25 @@ inline std::size_t find_unescaped(std::string_view s, std::size_t from, char c) 
   return find_unescaped(s, from, s.size(), c);
 }
 
-// Trims White_Space characters from the ends of valid UTF-8.
-std::string_view trim_start(std::string_view s);
-std::string_view trim_end(std::string_view s);
+// The trimming loops, which decode the characters at the ends.
+std::string_view trim_start_decoding(std::string_view s);
+std::string_view trim_end_decoding(std::string_view s);
+
+// An ASCII byte that is not White_Space: a whole character that ends a trim.
+constexpr bool plain_byte(char c) {
+  const auto u = static_cast<unsigned char>(c);
+  return u < 0x80 && u != ' ' && (u < 0x09 || u > 0x0D);
+}
+
+// Trims White_Space characters from the ends of valid UTF-8. Most texts
+// neither begin nor end with white space: a plain byte at the end concerned
+// answers without the loop.
+inline std::string_view trim_start(std::string_view s) {
+  return s.empty() || plain_byte(s.front()) ? s : trim_start_decoding(s);
+}
+inline std::string_view trim_end(std::string_view s) {
+  return s.empty() || plain_byte(s.back()) ? s : trim_end_decoding(s);
+}
 inline std::string_view trim(std::string_view s) { return trim_end(trim_start(s)); }
 
 // True when the quoted form writes `c` as \u{...}: not printable, or a
