@@ -1,12 +1,12 @@
 #include "core/glob/pattern.hpp"
 
 #include <atomic>
-#include <cstdint>
+#include <cassert>
 #include <cstring>
 #include <memory>
 #include <new>
 
-#include "core/glob/compile.hpp"
+#include "core/glob/brace.hpp"
 #include "core/glob/match.hpp"
 
 namespace quorvel::core::glob {
@@ -15,57 +15,104 @@ namespace {
 
 constexpr std::size_t align8(std::size_t n) { return (n + 7) & ~std::size_t{7}; }
 
+// The road a compiled pattern takes (match.hpp), in the low bits of its size.
+enum Road : std::uint32_t { Literal, HeadTail, Segments, Automaton };
+constexpr std::uint32_t kRoadBits = 7;
+
 // The head of a compiled form; then the source bytes; then, at the next
-// 8-byte boundary, the literal head and tail bytes when the source does not
-// hold them as they are; then, at the next, the General program.
+// 8-byte boundary, the body of the road.
 struct Head {
   std::uint32_t source_len;  // bytes of the source
-  std::uint32_t size_shape;  // bytes of the form (a multiple of 8) | kCopied | Shape
-  std::uint32_t head_len;    // literal bytes every match starts with
-  std::uint32_t tail_len;    // literal bytes every match ends with
+  std::uint32_t size_road;   // bytes of the form (a multiple of 8) | Road
+  std::uint32_t a;           // HeadTail: bytes before the star; Segments: the segment count
+  std::uint32_t b;           // HeadTail: bytes after it; Segments: whether there is a star
 };
-constexpr std::uint32_t kCopied = 4;  // the literal bytes follow the source
-constexpr std::uint32_t kShapeBits = 3;
-
-// The one layout of a compiled form.
-struct Form {
-  std::size_t literal_off, program_off, total;
-  Form(std::size_t source_len, bool copied, std::size_t literal_len, std::size_t program_size)
-      : literal_off(align8(sizeof(Head) + source_len)),
-        program_off(literal_off + (copied ? align8(literal_len) : 0)),
-        total(program_off + program_size) {}
-};
-
-// Whether the literal head and tail of `c` are the first and last bytes of
-// `source` as written (no escape among them).
-bool in_source(const Compiled& c, std::string_view source) {
-  const std::string_view lit = c.literal();
-  const std::size_t h = c.head_len(), t = lit.size() - h;
-  return source.size() >= h + t && source.substr(0, h) == lit.substr(0, h) &&
-         source.substr(source.size() - t) == lit.substr(h);
-}
-
-// Whether `text` matches: the literal head and tail compared, then the
-// shape decides or the program runs on the rest.
-bool decide(Shape shape, const char* head, std::size_t head_len, const char* tail, std::size_t tail_len,
-            const void* program, std::string_view text) {
-  const std::size_t m = text.size();
-  if (shape == Shape::Literal) return m == head_len && (m == 0 || std::memcmp(head, text.data(), m) == 0);
-  if (m < head_len + tail_len) return false;
-  if (head_len != 0 && std::memcmp(head, text.data(), head_len) != 0) return false;
-  if (tail_len != 0 && std::memcmp(tail, text.data() + m - tail_len, tail_len) != 0) return false;
-  return shape == Shape::HeadTail || run_program(program, text.substr(head_len, m - head_len - tail_len));
-}
 
 const Head& head_of(const void* block) { return *static_cast<const Head*>(block); }
+std::size_t body_at(std::size_t source_len) { return align8(sizeof(Head) + source_len); }
+
+// Only literal bytes and stars, every star in one run: the two plain roads.
+bool plain_road(std::string_view s, std::uint32_t& road, std::uint32_t& head, std::uint32_t& tail) {
+  std::size_t first = std::string_view::npos, last = 0;
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    const char c = s[i];
+    if (c == '\\' || c == '?' || c == '[' || c == '{') return false;
+    if (c == '*') {
+      if (first != std::string_view::npos && last + 1 != i) return false;  // a second run of stars
+      if (first == std::string_view::npos) first = i;
+      last = i;
+    }
+  }
+  road = first == std::string_view::npos ? Literal : HeadTail;
+  head = road == Literal ? static_cast<std::uint32_t>(s.size()) : static_cast<std::uint32_t>(first);
+  tail = road == Literal ? 0 : static_cast<std::uint32_t>(s.size() - last - 1);
+  return true;
+}
 
 }  // namespace
+
+PatternPlan::PatternPlan(std::string_view source) : source_(source) {
+  std::size_t body = 0;
+  if (!plain_road(source, road_, a_, b_)) {
+    const BraceShape shape = brace_shape(source);
+    if (!shape.literal && shape.count >= 2) {
+      road_ = Automaton;
+      body = automaton_.emplace(source).body_size();
+    } else {
+      std::string alt;  // single-choice groups dissolved
+      if (shape.dissolved && !shape.literal) {
+        for_each_fixed_span(source, shape, 0, [&](std::string_view span) { alt += span; });
+      }
+      const SegmentPlan& seg = segments_.emplace(shape.dissolved && !shape.literal ? std::string_view(alt) : source);
+      road_ = Segments;
+      a_ = seg.stars() + 1;
+      b_ = seg.stars() > 0;
+      body = seg.body_size();
+    }
+  }
+  const std::size_t total = body_at(source.size()) + body;
+  if (total > 0xFFFFFFF8u) throw std::bad_alloc();
+  size_ = total;
+}
+
+PatternView PatternPlan::emit(void* out) const {
+  auto* b = static_cast<std::uint8_t*>(out);
+  new (out) Head{static_cast<std::uint32_t>(source_.size()), static_cast<std::uint32_t>(size_) | road_, a_, b_};
+  if (!source_.empty()) std::memcpy(b + sizeof(Head), source_.data(), source_.size());
+  std::memset(b + sizeof(Head) + source_.size(), 0, body_at(source_.size()) - sizeof(Head) - source_.size());
+  if (segments_) segments_->emit(b + body_at(source_.size()));
+  if (automaton_) automaton_->emit(b + body_at(source_.size()));
+  return PatternView(out);
+}
+
+bool PatternView::matches(std::string_view text) const {
+  const Head& h = head_of(block_);
+  const auto* src = static_cast<const char*>(block_) + sizeof(Head);
+  const auto* body = static_cast<const std::uint8_t*>(block_) + body_at(h.source_len);
+  const std::size_t m = text.size();
+  switch (h.size_road & kRoadBits) {
+    case Literal:
+      return m == h.source_len && (m == 0 || std::memcmp(src, text.data(), m) == 0);
+    case HeadTail:
+      return m >= std::size_t{h.a} + h.b && std::memcmp(src, text.data(), h.a) == 0 &&
+             std::memcmp(src + h.source_len - h.b, text.data() + m - h.b, h.b) == 0;
+    case Segments:
+      return match_segments(body, h.a, h.b != 0, text);
+    default:
+      return match_automaton(body, text);
+  }
+}
+
+SourceText PatternView::source() const {
+  return std::string_view(static_cast<const char*>(block_) + sizeof(Head), head_of(block_).source_len);
+}
+
+std::size_t PatternView::size() const { return head_of(block_).size_road & ~kRoadBits; }
 
 // A pattern's heap block: the reference count, then the compiled form.
 struct Pattern::Block {
   std::atomic<std::uint32_t> refs;  // patterns sharing the block
   std::uint32_t unused;             // keeps the compiled form 8-byte aligned
-  // The compiled form that follows.
   const void* form() const { return this + 1; }
 };
 
@@ -91,52 +138,6 @@ Pattern::~Pattern() {
   }
 }
 
-namespace {
-
-// The layout of `c`, compiled from `source`.
-Form form_of(const Compiled& c, std::string_view source, bool& copied) {
-  copied = !in_source(c, source);
-  return Form(source.size(), copied, c.literal().size(), c.program_size());
-}
-
-}  // namespace
-
-PatternPlan::PatternPlan(std::string_view source)
-    : source_(source), compiled_(source), size_(form_of(compiled_, source, copied_).total) {}
-
-PatternView PatternPlan::emit(void* out) const {
-  const Compiled& c = compiled_;
-  const Form f(source_.size(), copied_, c.literal().size(), c.program_size());
-  auto* b = static_cast<unsigned char*>(out);
-  new (out) Head{static_cast<std::uint32_t>(source_.size()),
-                 static_cast<std::uint32_t>(f.total) | (copied_ ? kCopied : 0) | static_cast<std::uint32_t>(c.shape()),
-                 c.head_len(), c.tail_len()};
-  if (!source_.empty()) std::memcpy(b + sizeof(Head), source_.data(), source_.size());
-  std::memset(b + sizeof(Head) + source_.size(), 0, f.literal_off - sizeof(Head) - source_.size());
-  if (copied_) {
-    std::memset(b + f.literal_off, 0, f.program_off - f.literal_off);
-    std::memcpy(b + f.literal_off, c.literal().data(), c.literal().size());
-  }
-  if (c.shape() == Shape::General) c.emit_program(b + f.program_off);
-  return PatternView(out);
-}
-
-bool PatternView::matches(std::string_view text) const {
-  const Head& h = head_of(block_);
-  const auto* b = static_cast<const char*>(block_);
-  const bool copied = h.size_shape & kCopied;
-  const Form f(h.source_len, copied, std::size_t{h.head_len} + h.tail_len, 0);
-  const char* head = copied ? b + f.literal_off : b + sizeof(Head);
-  const char* tail = copied ? head + h.head_len : b + sizeof(Head) + h.source_len - h.tail_len;
-  return decide(static_cast<Shape>(h.size_shape & kShapeBits), head, h.head_len, tail, h.tail_len, b + f.program_off, text);
-}
-
-SourceText PatternView::source() const {
-  return std::string_view(static_cast<const char*>(block_) + sizeof(Head), head_of(block_).source_len);
-}
-
-std::size_t PatternView::size() const { return head_of(block_).size_shape & ~std::uint32_t{7}; }
-
 Pattern Pattern::compile(std::string_view source) {
   const PatternPlan plan(source);
   void* mem = ::operator new(sizeof(Block) + plan.size());
@@ -155,8 +156,15 @@ SourceText Pattern::source() const { return block_ ? view().source() : SourceTex
 std::size_t Pattern::bytes_kept() const { return block_ ? sizeof(Block) + view().size() : 0; }
 
 bool match_once(std::string_view pattern, std::string_view text) {
-  // Compiled afresh on every call, and nothing is kept: a short pattern's
-  // form is laid out on the stack, a longer one in a block freed on return.
+  // The plain roads need no compiled form; the others are laid out on the
+  // stack when short, else in a block freed on return. Nothing is kept.
+  std::uint32_t road, head, tail;
+  if (plain_road(pattern, road, head, tail)) {
+    const std::size_t m = text.size();
+    if (road == Literal) return pattern == text;
+    return m >= std::size_t{head} + tail && text.substr(0, head) == pattern.substr(0, head) &&
+           text.substr(m - tail) == pattern.substr(pattern.size() - tail);
+  }
   const PatternPlan plan(pattern);
   constexpr std::size_t kStackWords = 128;
   if (plan.size() <= kStackWords * 8) {

@@ -5,25 +5,20 @@
 // no case folding, and a match covers the whole text. Every text compiles:
 // what cannot be read as a metacharacter stands for itself.
 //
-// The room, laid out as the algorithm: brace.hpp (the one brace scanner),
-// token.hpp (byte sets and the class reader), compile.hpp (the scan over the
-// pieces and the position automaton it builds), match.hpp (the one
-// simulation and its cost bound, independent of the number of
-// alternatives). Here: the compiled form, whose head holds the facts that
-// decide most texts without the automaton (a literal is a comparison, the
-// literal head and tail of every match are compared first, head `*` tail is
-// decided by them). for_tests.hpp is for tests only.
-//
-// Sizes: a literal or head `*` tail pattern keeps a 16-byte head and its
-// source (plus its literal bytes when escapes make them differ); Pattern adds
-// an 8-byte reference count.
+// The room: brace.hpp (the brace scanner), token.hpp (byte sets, the class
+// reader, the tokenizer), match.hpp (the roads and their bounds), engine.hpp
+// with segments.cpp and automaton.cpp (the two engines), and here the
+// compiled form: a 16-byte head, the source, and the body of its road.
+// for_tests.hpp is for tests only.
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
-#include "core/glob/compile.hpp"
+#include "core/glob/engine.hpp"
 
 namespace quorvel::core::glob {
 
@@ -55,10 +50,11 @@ class PatternPlan {
   PatternView emit(void* out) const;
 
  private:
-  std::string_view source_;  // the pattern text
-  Compiled compiled_;        // its program, not yet laid out
-  bool copied_;              // the literal head and tail are stored apart from the source
-  std::size_t size_;         // bytes of the form
+  std::string_view source_;                  // the pattern text
+  std::uint32_t road_ = 0, a_ = 0, b_ = 0;   // the head's road and its two facts
+  std::optional<SegmentPlan> segments_;      // the Segments road's tokens
+  std::optional<AutomatonPlan> automaton_;   // the Automaton road's build
+  std::size_t size_ = 0;                     // bytes of the form
 };
 
 // A compiled pattern that someone else keeps alive: a pointer, copied freely.

@@ -1,8 +1,9 @@
 // The tokens of one brace-free alternative: `*` Star, `?` Any, `\x` and plain
 // bytes Lit, `[...]` Class. Braces and commas are ordinary bytes here.
 //
-// The outer scan itself is in compile.cpp (it runs over the pieces of a
-// braced pattern); here are its parts: byte sets and the class reader.
+// Here are the byte sets, the class reader (which the automaton also carries
+// from one brace piece into the next), the compact class record both engines
+// keep, and `tokenize`, the reading of a whole brace-free text.
 #pragma once
 
 #include <array>
@@ -14,46 +15,46 @@ namespace quorvel::core::glob {
 
 // A set of bytes, as a 256-bit map.
 struct ByteSet {
-  // Bit b of word b / 64 is byte b; left unset by default (scratch space),
-  // `ByteSet{}` is the empty set.
-  std::array<std::uint64_t, 4> bits;
+  std::array<std::uint64_t, 4> bits{};
   // Adds byte `b`.
   void add(std::uint8_t b) { bits[b >> 6] |= std::uint64_t{1} << (b & 63); }
-  // Adds every byte from `lo` to `hi`; none when lo > hi.
+  // Adds every byte from `lo` to `hi`; none when lo > hi. A word at a time.
   void add_range(std::uint8_t lo, std::uint8_t hi) {
-    for (unsigned b = lo; b <= hi; ++b) add(static_cast<std::uint8_t>(b));
+    for (unsigned w = lo >> 6; lo <= hi && w <= (hi >> 6); ++w) {
+      const unsigned a = w == (lo >> 6u) ? lo & 63u : 0, b = w == (hi >> 6u) ? hi & 63u : 63;
+      bits[w] |= (~std::uint64_t{0} >> (63 - b)) & (~std::uint64_t{0} << a);
+    }
   }
-  // Exchanges members and non-members.
   void invert() {
     for (auto& w : bits) w = ~w;
   }
-  // Whether `b` is a member.
   bool has(std::uint8_t b) const { return (bits[b >> 6] >> (b & 63)) & 1; }
-  // The number of members.
-  unsigned size() const {
-    unsigned n = 0;
-    for (auto w : bits) n += static_cast<unsigned>(__builtin_popcountll(w));
-    return n;
+  ByteSet& operator|=(const ByteSet& o) {
+    for (int i = 0; i < 4; ++i) bits[i] |= o.bits[i];
+    return *this;
   }
-  // Equality of the member sets.
+  ByteSet& operator&=(const ByteSet& o) {
+    for (int i = 0; i < 4; ++i) bits[i] &= o.bits[i];
+    return *this;
+  }
   bool operator==(const ByteSet&) const = default;
 };
 
-// The four token kinds, in the order of the dialect.
 enum class TokKind : std::uint8_t { Star, Any, Lit, Class };
 
-// A bracket class being read, element by element; it may be carried from one
-// piece of a braced pattern into the next (no piece ends inside a `\x` pair).
+// A bracket class being read, element by element. Its control part (all but
+// the members folded so far) decides how the rest reads; a class may be
+// carried from one brace piece into the next (no piece ends inside `\x`).
 struct ClassReader {
-  ByteSet set{};          // members folded so far (negation not applied)
-  std::uint8_t lit = 0;   // a literal that may start a range...
-  bool have_lit = false;  // ...when set
-  bool have_dash = false; // a bare dash after that literal
-  bool negated = false;   // written `[!`
-  std::uint8_t phase = 0; // 0: right after `[` (a `!` negates); 1: the first element; 2: later
+  ByteSet set{};           // members folded so far (negation not applied)
+  std::uint8_t lit = 0;    // a literal that may start a range...
+  bool have_lit = false;   // ...when set
+  bool have_dash = false;  // a bare dash after that literal
+  bool negated = false;    // written `[!`
+  std::uint8_t phase = 0;  // 0: right after `[` (a `!` negates); 1: the first element; 2: later
 
-  // Reads elements of `s` from `i` on: gives true with `i` right after the
-  // closing `]`, or false at the end of `s` (the class is still open).
+  // Reads elements of `s` from `i` on: true with `i` right after the closing
+  // `]`, or false at the end of `s` (the class is still open).
   bool read(std::string_view s, std::size_t& i) {
     const std::size_t n = s.size();
     while (i < n) {
@@ -68,7 +69,7 @@ struct ClassReader {
       const bool dash = b == '-';
       if (b == '\\' && i < n) b = static_cast<std::uint8_t>(s[i++]);  // a trailing one is itself
       if (have_lit && have_dash) {
-        // `x-y` is a range; in `x--` a dash does not end it, so x and both dashes are members.
+        // `x-y` is a range; in `x--` the second dash ends nothing: x and both dashes are members.
         if (dash) {
           set.add(lit);
           set.add('-');
@@ -96,8 +97,100 @@ struct ClassReader {
     if (negated) out.invert();
     return out;
   }
-  // Equal reading states: the rest of the class reads the same way.
-  bool operator==(const ClassReader&) const = default;
+  // Equal control parts: the rest of the class reads the same way.
+  bool same_control(const ClassReader& o) const {
+    return lit == o.lit && have_lit == o.have_lit && have_dash == o.have_dash && negated == o.negated &&
+           phase == o.phase;
+  }
 };
+
+// A class as kept in a compiled form: a count byte, then that many (lo, hi)
+// runs of the accepted set, or, past kMaxRuns runs, the count kMap and the
+// 256-bit map. So a record holds at most 2 bytes per element written, or 33.
+inline constexpr unsigned kMaxRuns = 8;
+inline constexpr std::uint8_t kMap = 0xFF;
+
+// The runs of `s`, written to `out` when it is not null; gives their number.
+inline unsigned class_runs(const ByteSet& s, std::uint8_t* out) {
+  unsigned n = 0;
+  for (unsigned b = 0; b < 256;) {
+    if (!s.has(static_cast<std::uint8_t>(b))) {
+      ++b;
+      continue;
+    }
+    unsigned e = b;
+    while (e + 1 < 256 && s.has(static_cast<std::uint8_t>(e + 1))) ++e;
+    if (out && n < kMaxRuns) {
+      out[2 * n] = static_cast<std::uint8_t>(b);
+      out[2 * n + 1] = static_cast<std::uint8_t>(e);
+    }
+    ++n;
+    b = e + 1;
+  }
+  return n;
+}
+// Bytes of the record of `s`.
+inline std::size_t class_record_size(const ByteSet& s) {
+  const unsigned n = class_runs(s, nullptr);
+  return n <= kMaxRuns ? 1 + 2 * n : 1 + 32;
+}
+// Writes the record of `s` at `out` (class_record_size bytes).
+inline void write_class_record(const ByteSet& s, std::uint8_t* out) {
+  const unsigned n = class_runs(s, out + 1);
+  if (n <= kMaxRuns) {
+    out[0] = static_cast<std::uint8_t>(n);
+    return;
+  }
+  out[0] = kMap;
+  for (unsigned b = 0; b < 256; ++b) {
+    if (b % 8 == 0) out[1 + b / 8] = 0;
+    if (s.has(static_cast<std::uint8_t>(b))) out[1 + b / 8] |= static_cast<std::uint8_t>(1u << (b % 8));
+  }
+}
+// Whether the class recorded at `rec` accepts `c`.
+inline bool class_has(const std::uint8_t* rec, std::uint8_t c) {
+  if (rec[0] == kMap) return (rec[1 + c / 8] >> (c % 8)) & 1;
+  for (unsigned i = 0; i < rec[0]; ++i) {
+    if (c >= rec[1 + 2 * i] && c <= rec[2 + 2 * i]) return true;
+  }
+  return false;
+}
+
+// Reads the brace-free text `s` left to right, calling sink.star(),
+// sink.any(), sink.lit(byte) and sink.cls(const ByteSet&). A `[` whose class
+// does not close is a literal `[`, and then no later `[` can close either
+// (its `]` would have closed the first), so each byte is read at most twice.
+template <class Sink>
+void tokenize(std::string_view s, Sink& sink) {
+  const std::size_t n = s.size();
+  bool closes = true;  // a `[` may still close
+  for (std::size_t i = 0; i < n;) {
+    const auto b = static_cast<std::uint8_t>(s[i]);
+    if (b == '*') {
+      sink.star();
+      ++i;
+    } else if (b == '?') {
+      sink.any();
+      ++i;
+    } else if (b == '\\') {
+      sink.lit(static_cast<std::uint8_t>(i + 1 < n ? s[i + 1] : '\\'));
+      i += i + 1 < n ? 2 : 1;
+    } else if (b == '[' && closes) {
+      ClassReader r;
+      std::size_t j = i + 1;
+      if (r.read(s, j)) {
+        sink.cls(r.accepted());
+        i = j;
+      } else {
+        closes = false;
+        sink.lit('[');
+        ++i;
+      }
+    } else {
+      sink.lit(b);
+      ++i;
+    }
+  }
+}
 
 }  // namespace quorvel::core::glob
