@@ -51,6 +51,7 @@ const Case kCases[] = {
     {"x[{],a}b]", "x]", true}, {"x[{],a}b]", "xb", true}, {"x[{],a}b]", "xc", false}, {"x[{],a}b]", "xa", true},
     {"{,*}{a,}", "", true}, {"{,*}{a,}", "zzz", true}, {"x{,*}y", "xy", true}, {"x{,*}y", "xqqy", true},
     {"x{*,}{,*}", "x", true}, {"{a,b}{c,d}", "bd", true}, {"{a,b}{c,d}", "bb", false},
+    {"{,[}a][b{],}", "ab", true}, {"{,[}a][b{],}", "a[b", true}, {"a[b", "a[b", true}, {"a[b{],}", "ab", true},
 };
 
 TEST(Glob, Table) {
@@ -444,6 +445,49 @@ TEST(Engine, GroupsAcrossWordBoundariesAgreeWithReference) {
       }
     }
   }
+}
+
+// Brackets and braces interleaved: a `[` before a group whose choice holds
+// a `]`, classes that open in one alternative and close in another, groups
+// inside classes, with escapes, ranges and `!`; texts are drawn from an
+// alternative's own tokens (then, for half of them, one byte changed).
+TEST(Engine, InterleavedBracketsAndBracesAgreeWithReference) {
+  std::mt19937 rng(2323);
+  const std::vector<std::string> pieces = {"[", "[!", "]", "{", "}", ",", "\\", "a", "b", "-", "*", "?", "!",
+                                           "{]", "[{", ",]", "]}", "{,", "a-b", "{a,]}", "[{,]}", "\\]"};
+  int hits = 0;
+  for (int round = 0; round < 6000; ++round) {
+    std::string pat;
+    const int n = 1 + static_cast<int>(rng() % 12);
+    for (int i = 0; i < n; ++i) pat += pieces[rng() % pieces.size()];
+    const auto alts = reference_alternatives(pat);
+    const Pattern p = Pattern::compile(pat);
+    expect_compact(pat);
+    for (int k = 0; k < 8; ++k) {
+      std::string text;
+      for (const reference::Token& t : alts[rng() % alts.size()]) {
+        if (t.kind == 's') {
+          for (unsigned r = rng() % 3; r > 0; --r) text += "ab]-["[rng() % 5];
+        } else if (t.kind == 'l') {
+          text += static_cast<char>(t.byte);
+        } else {
+          std::string can;
+          for (char c : std::string("ab]-[!{},\\")) {
+            if (t.kind == '?' || t.member[static_cast<unsigned char>(c)]) can += c;
+          }
+          text += can.empty() ? 'z' : can[rng() % can.size()];
+        }
+      }
+      if (k % 2 == 1 && !text.empty()) text[rng() % text.size()] = "ab]-["[rng() % 5];
+      const bool want = reference_match(alts, text);
+      hits += want;
+      ASSERT_EQ(p.matches(text), want) << "pattern " << pat << " text " << text;
+      if (k == 0) {
+        ASSERT_EQ(match_once(pat, text), want) << "once pattern " << pat << " text " << text;
+      }
+    }
+  }
+  EXPECT_GT(hits, 6000);
 }
 
 // The adversarial shapes answer right (their speed is measured in bench/).

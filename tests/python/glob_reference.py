@@ -1,9 +1,13 @@
 """A deliberately simple glob matcher for the property tests.
 
 Brace alternatives are multiplied out (nothing past 1024), each alternative is
-tokenized as the dialect reads it, and matched with the textbook
-table of tokens x bytes. Pattern and text are handled as UTF-8 bytes.
+tokenized as the dialect reads it and translated into a regular expression
+over bytes, and the text is matched by Python's `re`: an algorithm that shares
+nothing with the engine's (nor with the C++ reference's table). Pattern and
+text are handled as UTF-8 bytes.
 """
+import functools
+import re
 
 CAP = 1024
 
@@ -102,26 +106,30 @@ def tokens(a):
     return out
 
 
-def match_alt(t, s):
-    """The textbook table: ok[j] says whether the first j tokens match the bytes so far."""
-    ok = [True]
+def _regex(t):
+    """The regular expression over bytes of one alternative's tokens."""
+    out = []
     for tok in t:
-        ok.append(ok[-1] and tok[0] == "*")
-    for b in s:
-        nxt = [False]
-        for j, tok in enumerate(t, 1):
-            if tok[0] == "*":
-                nxt.append(nxt[j - 1] or ok[j])
-            else:
-                nxt.append(ok[j - 1] and (tok[0] == "?" or b in tok[1]))
-        ok = nxt
-    return ok[-1]
+        if tok[0] == "*":
+            out.append(b".*")
+        elif tok[0] == "?":
+            out.append(b".")
+        elif not tok[1]:
+            out.append(b"(?!)")
+        else:
+            out.append(b"[" + b"".join(b"\\x%02x" % m for m in sorted(tok[1])) + b"]")
+    return b"".join(out)
+
+
+@functools.lru_cache(maxsize=4096)
+def _compiled(pattern):
+    p = pattern.encode()
+    alts = expand(p)
+    if alts is None:
+        alts = [p]
+    return re.compile(b"|".join(b"(?:" + _regex(tokens(a)) + b")" for a in alts), re.DOTALL)
 
 
 def glob_match(pattern, text):
     """Whether str `text` matches str `pattern`."""
-    p, s = pattern.encode(), text.encode()
-    alts = expand(p)
-    if alts is None:
-        alts = [p]
-    return any(match_alt(tokens(a), s) for a in alts)
+    return _compiled(pattern).fullmatch(text.encode()) is not None

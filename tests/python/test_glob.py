@@ -19,6 +19,9 @@ CASES = [
     ("[[*", "[[anything", True),
     # escapes
     ("\\*", "*", True), ("\\*", "x", False), ("\\\\", "\\", True), ("a\\", "a\\", True),
+    # brackets that straddle braces: a class closing at a `]` that a group's choice holds
+    ("{,[}a][b{],}", "ab", True), ("{,[}a][b{],}", "a[b", True), ("{,[}a][b{],}", "a]b", True),
+    ("[a][b{],}", "ab", True), ("[{a],x}b]", "ab]", True), ("[{a],x}b]", "x", True), ("[{a],x}b]", "a", False),
     # braces
     ("{a,b}", "b", True), ("{a}", "a", True), ("{}", "", True), ("a{}b", "ab", True), ("{a,}", "", True),
     ("{,}", "", True), ("{a,{b,c}}", "{b}", True), ("{a,{b,c}}", "c}", True), ("{a,{b,c}}", "b", False),

@@ -26,7 +26,6 @@ enum class PosKind : std::uint8_t { Lit, Any, Class, Star, End };
 
 inline constexpr std::uint32_t kDead = 0xFFFFFFFFu;     // an End that leads nowhere
 inline constexpr std::uint32_t kToJunction = 1u << 31;  // a successor that is a junction itself
-inline constexpr std::uint32_t kAccepting = 1u << 31;   // in a junction's first-successor index
 
 // How the tokenizer reads at a place: tokens; tokens after a `[` that did
 // not close (so no later `]` may close, and every `[` is a literal), with the
@@ -51,35 +50,45 @@ struct OpenClass {
   ClassReader reader;
 };
 
-// The fixed head of the program.
-struct ProgHead {
-  std::uint32_t npos, words, njunctions, nsucc, nend, ncls, start, pool;
+// What the program's layout is computed from.
+struct Counts {
+  std::uint32_t npos = 0, njunctions = 0, nend = 0, ncls = 0, nsucc = 0, pool = 0;
+  std::uint32_t words() const { return (npos + 63) / 64; }
 };
 
-// The one description of the program's layout, from its head.
+// The one description of the program's layout: four position masks, the
+// ranks of the End and Class positions before each word (past one word),
+// the junction of each End and the class record of each Class (by rank),
+// each junction's first successor (the last one's end after them), the
+// successors, the literal byte of each position, the class records. Indices
+// are of type Ix: 16 bits when everything fits, else 32.
+template <class Ix>
 struct Layout {
   std::size_t any, star, end, cls, end_base, cls_base, end_to, cls_off, first, succ, bytes, pool, total;
-  explicit Layout(const ProgHead& h) {
-    std::size_t at = sizeof(ProgHead);
+  explicit Layout(const Counts& c) {
+    const std::size_t w = c.words();
+    std::size_t at = 0;
     const auto take = [&](std::size_t n) {
       const std::size_t here = at;
       at += n;
       return here;
     };
-    any = take(8 * h.words);
-    star = take(8 * h.words);
-    end = take(8 * h.words);
-    cls = take(8 * h.words);
-    end_base = take(4 * h.words);
-    cls_base = take(4 * h.words);
-    end_to = take(4 * h.nend);
-    cls_off = take(4 * h.ncls);
-    first = take(4 * (h.njunctions + 1));
-    succ = take(4 * h.nsucc);
-    bytes = take(64 * h.words);
-    pool = take(h.pool);
+    any = take(8 * w), star = take(8 * w), end = take(8 * w), cls = take(8 * w);
+    end_base = take(w > 1 ? sizeof(Ix) * w : 0), cls_base = take(w > 1 ? sizeof(Ix) * w : 0);
+    end_to = take(sizeof(Ix) * c.nend), cls_off = take(sizeof(Ix) * c.ncls);
+    first = take(sizeof(Ix) * (c.njunctions + 1)), succ = take(sizeof(Ix) * c.nsucc);
+    bytes = take((c.npos + 15) & ~std::size_t{15});
+    pool = take(c.pool);
     total = (at + 7) & ~std::size_t{7};
   }
+};
+
+// The flags and marks of an index type: its top bit marks a successor that
+// is a junction, or an accepting junction; all ones, an End leading nowhere.
+template <class Ix>
+struct Marks {
+  static constexpr std::uint32_t top = std::uint32_t{1} << (8 * sizeof(Ix) - 1);
+  static constexpr std::uint32_t dead = static_cast<Ix>(~Ix{0});
 };
 
 }  // namespace
@@ -88,7 +97,6 @@ struct AutomatonBuild {
   std::vector<Pos> pos;
   std::vector<Junction> junctions;
   std::vector<ByteSet> sets;
-  std::uint32_t start = 0;
 
   // Layers of pieces: fixed texts (one choice) and groups, empty fixed texts left out.
   std::vector<std::vector<std::string>> layers;
@@ -296,7 +304,7 @@ struct AutomatonBuild {
       close_from[l] = any || close_from[l + 1];
     }
 
-    start = at_boundary(0, Mode::Normal, 0);
+    at_boundary(0, Mode::Normal, 0);  // junction 0: the start
     for (std::uint32_t l = 0; l < layers.size(); ++l) {
       const std::uint32_t nchoices = static_cast<std::uint32_t>(layers[l].size());
       // The readings that arrive at this boundary, each read through every choice.
@@ -326,6 +334,84 @@ struct AutomatonBuild {
       }
     }
     // A class still open at the end never closed: that reading is dropped.
+    prune();
+  }
+
+  // Drops the runs and junctions from which no accepting junction can be
+  // reached (readings that die later, such as NoClose ones at a `]`), lets
+  // a run that is only its End and a junction that only leads to another
+  // stand for that junction, and numbers what is left afresh; junction 0
+  // stays the start.
+  void prune() {
+    const std::size_t nj = junctions.size();
+    std::vector<std::uint32_t> run_end(pos.size());
+    for (std::size_t p = pos.size(); p-- > 0;) {
+      run_end[p] = pos[p].kind == PosKind::End ? static_cast<std::uint32_t>(p) : run_end[p + 1];
+    }
+    // Where a junction really leads: through junctions whose one successor is another.
+    std::vector<std::uint32_t> same(nj);
+    for (std::uint32_t j = 0; j < nj; ++j) same[j] = j;
+    const auto resolve = [&](std::uint32_t j) {
+      while (j != kDead && j != 0 && !junctions[j].accepting && junctions[j].succ.size() == 1) {
+        const std::uint32_t x = junctions[j].succ[0];
+        const std::uint32_t next = x & kToJunction ? x & ~kToJunction : pos[x].kind == PosKind::End ? pos[x].aux : j;
+        if (next == j) break;
+        j = next;
+      }
+      return j;
+    };
+    for (std::uint32_t j = 0; j < nj; ++j) same[j] = resolve(j);
+    const auto target = [&](std::uint32_t x) {  // the junction a successor leads to, or kDead
+      const std::uint32_t t = x & kToJunction ? x & ~kToJunction : pos[run_end[x]].aux;
+      return t == kDead ? kDead : same[t];
+    };
+    std::vector<std::vector<std::uint32_t>> from(nj);
+    for (std::uint32_t j = 0; j < nj; ++j) {
+      if (same[j] != j) continue;
+      for (std::uint32_t x : junctions[j].succ) {
+        if (const std::uint32_t t = target(x); t != kDead) from[t].push_back(j);
+      }
+    }
+    std::vector<std::uint32_t> renumber(nj, kDead), queue;
+    for (std::uint32_t j = 0; j < nj; ++j) {
+      if (junctions[j].accepting && same[j] == j) renumber[j] = 0, queue.push_back(j);
+    }
+    while (!queue.empty()) {
+      const std::uint32_t j = queue.back();
+      queue.pop_back();
+      for (std::uint32_t f : from[j]) {
+        if (renumber[f] == kDead) renumber[f] = 0, queue.push_back(f);
+      }
+    }
+    renumber[0] = 0;
+    std::uint32_t live = 0;
+    for (std::uint32_t j = 0; j < nj; ++j) {
+      if (renumber[j] != kDead) renumber[j] = live++;
+    }
+    std::vector<std::uint32_t> moved(pos.size() + 1, kDead);
+    std::vector<Pos> kept;
+    for (std::uint32_t p = 0; p < pos.size(); ++p) {
+      const std::uint32_t t = target(p);
+      const bool bare_end = pos[p].kind == PosKind::End && (p == 0 || pos[p - 1].kind == PosKind::End);
+      if (t == kDead || renumber[t] == kDead || bare_end) continue;
+      moved[p] = static_cast<std::uint32_t>(kept.size());
+      kept.push_back(pos[p]);
+      if (pos[p].kind == PosKind::End) kept.back().aux = renumber[t];
+    }
+    std::vector<Junction> left(live);
+    for (std::uint32_t j = 0; j < nj; ++j) {
+      if (renumber[j] == kDead) continue;
+      Junction& out = left[renumber[j]];
+      out.accepting = junctions[j].accepting;
+      for (std::uint32_t x : junctions[j].succ) {
+        const std::uint32_t t = target(x);
+        if (t == kDead || renumber[t] == kDead) continue;
+        const bool to_junction = (x & kToJunction) || pos[x].kind == PosKind::End;
+        out.succ.push_back(to_junction ? kToJunction | renumber[t] : moved[x]);
+      }
+    }
+    pos.swap(kept);
+    junctions.swap(left);
   }
 };
 
@@ -335,47 +421,56 @@ AutomatonPlan::AutomatonPlan(AutomatonPlan&&) noexcept = default;
 
 namespace {
 
-ProgHead head_of(const AutomatonBuild& b) {
-  ProgHead h{};
-  h.npos = static_cast<std::uint32_t>(b.pos.size());
-  h.words = (h.npos + 63) / 64;
-  h.njunctions = static_cast<std::uint32_t>(b.junctions.size());
-  for (const auto& j : b.junctions) h.nsucc += static_cast<std::uint32_t>(j.succ.size());
+Counts counts_of(const AutomatonBuild& b) {
+  Counts c;
+  c.npos = static_cast<std::uint32_t>(b.pos.size());
+  c.njunctions = static_cast<std::uint32_t>(b.junctions.size());
+  for (const auto& j : b.junctions) c.nsucc += static_cast<std::uint32_t>(j.succ.size());
   for (const auto& p : b.pos) {
-    h.nend += p.kind == PosKind::End;
+    c.nend += p.kind == PosKind::End;
     if (p.kind == PosKind::Class) {
-      ++h.ncls;
-      h.pool += static_cast<std::uint32_t>(class_record_size(b.sets[p.aux]));
+      ++c.ncls;
+      c.pool += static_cast<std::uint32_t>(class_record_size(b.sets[p.aux]));
     }
   }
-  h.start = b.start;
-  return h;
+  return c;
 }
 
-}  // namespace
+// Whether indices of type Ix hold the program (flags take the top bit).
+template <class Ix>
+bool fits(const Counts& c) {
+  const std::uint32_t limit = Marks<Ix>::top;
+  return c.npos < limit && c.njunctions + 1 < limit && c.nsucc < limit && c.pool < Marks<Ix>::dead;
+}
 
-std::size_t AutomatonPlan::body_size() const { return Layout(head_of(*build_)).total; }
+// Calls f(Ix{}) with the narrowest index type that holds the program.
+template <class F>
+auto with_index(const Counts& c, F&& f) {
+  if (fits<std::uint8_t>(c)) return f(std::uint8_t{});
+  if (fits<std::uint16_t>(c)) return f(std::uint16_t{});
+  return f(std::uint32_t{});
+}
 
-void AutomatonPlan::emit(std::uint8_t* out) const {
-  const AutomatonBuild& b = *build_;
-  const ProgHead h = head_of(b);
-  const Layout at(h);
+template <class Ix>
+void emit_as(const AutomatonBuild& b, const Counts& c, std::uint8_t* out) {
+  const Layout<Ix> at(c);
   std::memset(out, 0, at.total);
-  std::memcpy(out, &h, sizeof h);
   const auto u64 = [&](std::size_t off, std::size_t i) -> std::uint64_t& {
     return reinterpret_cast<std::uint64_t*>(out + off)[i];
   };
-  const auto u32 = [&](std::size_t off, std::size_t i) -> std::uint32_t& {
-    return reinterpret_cast<std::uint32_t*>(out + off)[i];
+  const auto ix = [&](std::size_t off, std::size_t i) -> Ix& { return reinterpret_cast<Ix*>(out + off)[i]; };
+  const auto narrowed = [](std::uint32_t v) {  // a flag or mark moves to the index's top bit
+    if (v == kDead) return static_cast<Ix>(Marks<Ix>::dead);
+    return static_cast<Ix>((v & kToJunction ? Marks<Ix>::top : 0) | (v & ~kToJunction));
   };
   std::uint32_t nend = 0, ncls = 0, pool = 0;
-  for (std::uint32_t p = 0; p < h.npos; ++p) {
+  for (std::uint32_t p = 0; p < c.npos; ++p) {
     const Pos& q = b.pos[p];
     const std::uint32_t w = p / 64;
     const std::uint64_t bit = std::uint64_t{1} << (p % 64);
-    if (p % 64 == 0) {
-      u32(at.end_base, w) = nend;
-      u32(at.cls_base, w) = ncls;
+    if (p % 64 == 0 && c.words() > 1) {
+      ix(at.end_base, w) = static_cast<Ix>(nend);
+      ix(at.cls_base, w) = static_cast<Ix>(ncls);
     }
     switch (q.kind) {
       case PosKind::Lit: out[at.bytes + p] = q.byte; break;
@@ -383,75 +478,102 @@ void AutomatonPlan::emit(std::uint8_t* out) const {
       case PosKind::Star: u64(at.star, w) |= bit; break;
       case PosKind::End:
         u64(at.end, w) |= bit;
-        u32(at.end_to, nend++) = q.aux;
+        ix(at.end_to, nend++) = narrowed(q.aux);
         break;
       case PosKind::Class:
         u64(at.cls, w) |= bit;
-        u32(at.cls_off, ncls++) = pool;
+        ix(at.cls_off, ncls++) = static_cast<Ix>(pool);
         write_class_record(b.sets[q.aux], out + at.pool + pool);
         pool += static_cast<std::uint32_t>(class_record_size(b.sets[q.aux]));
         break;
     }
   }
   std::uint32_t s = 0;
-  for (std::uint32_t j = 0; j < h.njunctions; ++j) {
-    u32(at.first, j) = s | (b.junctions[j].accepting ? kAccepting : 0);
-    for (std::uint32_t x : b.junctions[j].succ) u32(at.succ, s++) = x;
+  for (std::uint32_t j = 0; j < c.njunctions; ++j) {
+    ix(at.first, j) = static_cast<Ix>(s | (b.junctions[j].accepting ? Marks<Ix>::top : 0));
+    for (std::uint32_t x : b.junctions[j].succ) ix(at.succ, s++) = narrowed(x);
   }
-  u32(at.first, h.njunctions) = s;
+  ix(at.first, c.njunctions) = static_cast<Ix>(s);
+}
+
+}  // namespace
+
+std::size_t AutomatonPlan::body_size() const {
+  const Counts c = counts_of(*build_);
+  return with_index(c, [&](auto ix) { return Layout<decltype(ix)>(c).total; });
+}
+std::uint32_t AutomatonPlan::positions() const { return static_cast<std::uint32_t>(build_->pos.size()); }
+std::uint32_t AutomatonPlan::junctions() const { return static_cast<std::uint32_t>(build_->junctions.size()); }
+unsigned AutomatonPlan::index_bytes() const {
+  return with_index(counts_of(*build_), [](auto ix) { return static_cast<unsigned>(sizeof ix); });
+}
+
+void AutomatonPlan::emit(std::uint8_t* out) const {
+  const Counts c = counts_of(*build_);
+  with_index(c, [&](auto ix) { emit_as<decltype(ix)>(*build_, c, out); });
 }
 
 namespace {
 
+// The positions among the `n` literal bytes at `bytes` (at most 64) whose
+// byte is `c`.
+inline std::uint64_t equal_bytes(const std::uint8_t* bytes, std::uint32_t n, std::uint8_t c) {
+  std::uint64_t m = 0;
+#if defined(__SSE2__)
+  const __m128i needle = _mm_set1_epi8(static_cast<char>(c));
+  for (std::uint32_t i = 0; 16 * i < n; ++i) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + 16 * i));
+    m |= static_cast<std::uint64_t>(static_cast<std::uint16_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, needle)))) << (16 * i);
+  }
+#else
+  for (std::uint32_t i = 0; i < n; ++i) m |= std::uint64_t{bytes[i] == c} << i;
+#endif
+  return m;
+}
+
 // A read-only view of the program at `body`.
+template <class Ix>
 struct Program {
-  const ProgHead& h;
+  Counts c;
   const std::uint64_t *any, *star, *end, *cls;
-  const std::uint32_t *end_base, *cls_base, *end_to, *cls_off, *first, *succ;
+  const Ix *end_base, *cls_base, *end_to, *cls_off, *first, *succ;
   const std::uint8_t *bytes, *pool;
-  explicit Program(const std::uint8_t* body)
-      : h(*reinterpret_cast<const ProgHead*>(body)) {
-    const Layout at(h);
+  Program(const std::uint8_t* body, std::uint32_t npos, std::uint32_t njunctions) {
+    c.npos = npos, c.njunctions = njunctions;
+    const std::uint32_t words = c.words();
     const auto u64 = [&](std::size_t off) { return reinterpret_cast<const std::uint64_t*>(body + off); };
-    const auto u32 = [&](std::size_t off) { return reinterpret_cast<const std::uint32_t*>(body + off); };
-    any = u64(at.any), star = u64(at.star), end = u64(at.end), cls = u64(at.cls);
-    end_base = u32(at.end_base), cls_base = u32(at.cls_base), end_to = u32(at.end_to), cls_off = u32(at.cls_off);
-    first = u32(at.first), succ = u32(at.succ);
+    end = u64(16 * words), cls = u64(24 * words);
+    for (std::uint32_t w = 0; w < words; ++w) {
+      c.nend += static_cast<std::uint32_t>(std::popcount(end[w]));
+      c.ncls += static_cast<std::uint32_t>(std::popcount(cls[w]));
+    }
+    const auto ix = [&](std::size_t off) { return reinterpret_cast<const Ix*>(body + off); };
+    c.nsucc = ix(Layout<Ix>(c).first)[njunctions];  // the successors' count comes before their offset
+    const Layout<Ix> at(c);
+    any = u64(at.any), star = u64(at.star);
+    end_base = ix(at.end_base), cls_base = ix(at.cls_base), end_to = ix(at.end_to), cls_off = ix(at.cls_off);
+    first = ix(at.first), succ = ix(at.succ);
     bytes = body + at.bytes, pool = body + at.pool;
   }
-  static std::uint32_t rank(const std::uint64_t* mask, const std::uint32_t* base, std::uint32_t p) {
+  std::uint32_t rank(const std::uint64_t* mask, const Ix* base, std::uint32_t p) const {
     const std::uint64_t below = mask[p / 64] & ((std::uint64_t{1} << (p % 64)) - 1);
-    return base[p / 64] + static_cast<std::uint32_t>(std::popcount(below));
+    return (c.words() > 1 ? base[p / 64] : 0) + static_cast<std::uint32_t>(std::popcount(below));
   }
   bool is(const std::uint64_t* mask, std::uint32_t p) const { return (mask[p / 64] >> (p % 64)) & 1; }
 };
 
-// The positions of word `w` whose literal byte is `c`.
-inline std::uint64_t equal_bytes(const std::uint8_t* bytes, std::uint8_t c) {
-#if defined(__SSE2__)
-  const __m128i needle = _mm_set1_epi8(static_cast<char>(c));
-  std::uint64_t m = 0;
-  for (int i = 0; i < 4; ++i) {
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + 16 * i));
-    m |= static_cast<std::uint64_t>(static_cast<std::uint16_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, needle)))) << (16 * i);
-  }
-  return m;
-#else
-  std::uint64_t m = 0;
-  for (int i = 0; i < 64; ++i) m |= std::uint64_t{bytes[i] == c} << i;
-  return m;
-#endif
-}
-
 // The simulation's state: the ready positions, and the junctions fired in
 // the current step.
+template <class Ix>
 struct Sim {
-  const Program& g;
+  const Program<Ix>& g;
   std::uint64_t* ready;
   std::uint64_t* fired;  // a bit per junction
   std::uint32_t* stack;  // junctions to fire
   bool accepted = false;
   std::uint32_t lo = ~0u, hi = 0;  // the span of words that may hold ready positions
+
+  static constexpr std::uint32_t kTop = Marks<Ix>::top, kNowhere = Marks<Ix>::dead;
 
   void mark(std::uint32_t p) {
     const std::uint32_t w = p / 64;
@@ -463,8 +585,8 @@ struct Sim {
     mark(p);
     if (g.is(g.star, p)) mark(++p);  // a star is also done at once
     if (g.is(g.end, p)) {
-      const std::uint32_t j = g.end_to[Program::rank(g.end, g.end_base, p)];
-      if (j != kDead) stack[top++] = j;
+      const std::uint32_t j = g.end_to[g.rank(g.end, g.end_base, p)];
+      if (j != kNowhere) stack[top++] = j;
     }
   }
   // Fires junction `j` and everything its empty runs reach, each once.
@@ -477,12 +599,12 @@ struct Sim {
       fired[k / 64] |= std::uint64_t{1} << (k % 64);
       QUORVEL_GLOB_COUNT(match_steps, 1);
       const std::uint32_t first = g.first[k];
-      if (first & kAccepting) accepted = true;
-      const std::uint32_t last = g.first[k + 1] & ~kAccepting;
-      for (std::uint32_t s = first & ~kAccepting; s < last; ++s) {
+      if (first & kTop) accepted = true;
+      const std::uint32_t last = g.first[k + 1] & ~kTop;
+      for (std::uint32_t s = first & ~kTop; s < last; ++s) {
         const std::uint32_t x = g.succ[s];
-        if (x & kToJunction) {
-          stack[top++] = x & ~kToJunction;
+        if (x & kTop) {
+          stack[top++] = x & ~kTop;
         } else {
           set_ready(x, top);
         }
@@ -504,8 +626,8 @@ struct Sim {
     for (std::uint32_t w = from; w <= to + (carry ? 1 : 0); ++w) {
       for (std::uint64_t e = ready[w] & g.end[w]; e; e &= e - 1) {
         const std::uint32_t p = w * 64 + static_cast<std::uint32_t>(std::countr_zero(e));
-        const std::uint32_t j = g.end_to[Program::rank(g.end, g.end_base, p)];
-        if (j != kDead) fire(j);
+        const std::uint32_t j = g.end_to[g.rank(g.end, g.end_base, p)];
+        if (j != kNowhere) fire(j);
       }
     }
   }
@@ -513,7 +635,8 @@ struct Sim {
   // ready stars stay ready. False once nothing is ready.
   bool step(std::uint8_t c) {
     if (lo > hi) return false;
-    const std::uint32_t from = lo, to = hi + 1 < g.h.words ? hi + 1 : hi;
+    const std::uint32_t words = g.c.words();
+    const std::uint32_t from = lo, to = hi + 1 < words ? hi + 1 : hi;
     lo = ~0u, hi = 0;
     std::uint64_t carry = 0;
     for (std::uint32_t w = from; w <= to; ++w) {
@@ -521,10 +644,11 @@ struct Sim {
       if (d == 0 && carry == 0) continue;
       QUORVEL_GLOB_COUNT(match_steps, 1);
       const std::uint64_t other = g.any[w] | g.star[w] | g.end[w] | g.cls[w];
-      std::uint64_t accept = g.any[w] | (equal_bytes(g.bytes + 64 * w, c) & ~other);
+      const std::uint32_t n = g.c.npos - 64 * w < 64 ? g.c.npos - 64 * w : 64;
+      std::uint64_t accept = g.any[w] | (equal_bytes(g.bytes + 64 * w, n, c) & ~other);
       for (std::uint64_t k = d & g.cls[w]; k; k &= k - 1) {
         const std::uint32_t p = w * 64 + static_cast<std::uint32_t>(std::countr_zero(k));
-        if (class_has(g.pool + g.cls_off[Program::rank(g.cls, g.cls_base, p)], c)) accept |= k & -k;
+        if (class_has(g.pool + g.cls_off[g.rank(g.cls, g.cls_base, p)], c)) accept |= k & -k;
       }
       const std::uint64_t moved = d & accept;
       ready[w] = (moved << 1) | carry | (d & g.star[w]);
@@ -534,19 +658,18 @@ struct Sim {
         hi = w;
       }
     }
-    std::memset(fired, 0, 8 * ((g.h.njunctions + 63) / 64));
+    std::memset(fired, 0, 8 * ((g.c.njunctions + 63) / 64));
     accepted = false;
     close();
     return lo <= hi;
   }
 };
 
-}  // namespace
-
-bool match_automaton(const std::uint8_t* body, std::string_view text) {
-  const Program g(body);
-  const std::size_t words = g.h.words + 1, jwords = (g.h.njunctions + 63) / 64;
-  const std::size_t need = words + jwords + (g.h.njunctions + 1) / 2 + g.h.nsucc / 2 + 1;
+template <class Ix>
+bool run(const std::uint8_t* body, std::uint32_t npos, std::uint32_t njunctions, std::string_view text) {
+  const Program<Ix> g(body, npos, njunctions);
+  const std::size_t words = g.c.words() + 1, jwords = (njunctions + 63) / 64;
+  const std::size_t need = words + jwords + (g.c.nsucc + 2) / 2 + 1;  // the stack holds at most nsucc + 1
   constexpr std::size_t kStack = 512;
   std::uint64_t stack_mem[kStack];
   std::unique_ptr<std::uint64_t[]> heap;
@@ -556,13 +679,24 @@ bool match_automaton(const std::uint8_t* body, std::string_view text) {
     mem = heap.get();
   }
   std::memset(mem, 0, 8 * (words + jwords));
-  Sim sim{g, mem, mem + words, reinterpret_cast<std::uint32_t*>(mem + words + jwords)};
-  sim.fire(g.h.start);
+  Sim<Ix> sim{g, mem, mem + words, reinterpret_cast<std::uint32_t*>(mem + words + jwords)};
+  sim.fire(0);  // the start
   sim.close();
   for (char ch : text) {
     if (!sim.step(static_cast<std::uint8_t>(ch))) return false;
   }
   return sim.accepted;
+}
+
+}  // namespace
+
+bool match_automaton(const std::uint8_t* body, std::uint32_t npos, std::uint32_t njunctions, unsigned index_bytes,
+                     std::string_view text) {
+  switch (index_bytes) {
+    case 1: return run<std::uint8_t>(body, npos, njunctions, text);
+    case 2: return run<std::uint16_t>(body, npos, njunctions, text);
+    default: return run<std::uint32_t>(body, npos, njunctions, text);
+  }
 }
 
 }  // namespace quorvel::core::glob

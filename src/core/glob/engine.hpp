@@ -85,11 +85,15 @@ class AutomatonPlan {
   AutomatonPlan(AutomatonPlan&&) noexcept;
   std::size_t body_size() const;
   void emit(std::uint8_t* out) const;
+  std::uint32_t positions() const;
+  std::uint32_t junctions() const;
+  unsigned index_bytes() const;  // the narrowest of 1, 2 or 4 that holds its indices
 
  private:
   std::unique_ptr<AutomatonBuild> build_;
 };
 
-bool match_automaton(const std::uint8_t* body, std::string_view text);
+bool match_automaton(const std::uint8_t* body, std::uint32_t npos, std::uint32_t njunctions, unsigned index_bytes,
+                     std::string_view text);
 
 }  // namespace quorvel::core::glob

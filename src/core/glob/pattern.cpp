@@ -16,7 +16,8 @@ namespace {
 constexpr std::size_t align8(std::size_t n) { return (n + 7) & ~std::size_t{7}; }
 
 // The road a compiled pattern takes (match.hpp), in the low bits of its size.
-enum Road : std::uint32_t { Literal, HeadTail, Segments, Automaton };
+// The automaton's three roads differ only in the width of its indices.
+enum Road : std::uint32_t { Literal, HeadTail, Segments, Automaton8, Automaton16, Automaton32 };
 constexpr std::uint32_t kRoadBits = 7;
 
 // The head of a compiled form; then the source bytes; then, at the next
@@ -24,8 +25,8 @@ constexpr std::uint32_t kRoadBits = 7;
 struct Head {
   std::uint32_t source_len;  // bytes of the source
   std::uint32_t size_road;   // bytes of the form (a multiple of 8) | Road
-  std::uint32_t a;           // HeadTail: bytes before the star; Segments: the segment count
-  std::uint32_t b;           // HeadTail: bytes after it; Segments: whether there is a star
+  std::uint32_t a;  // HeadTail: bytes before the star; Segments: the segment count; Automaton: positions
+  std::uint32_t b;  // HeadTail: bytes after it; Segments: whether there is a star; Automaton: junctions
 };
 
 const Head& head_of(const void* block) { return *static_cast<const Head*>(block); }
@@ -56,8 +57,11 @@ PatternPlan::PatternPlan(std::string_view source) : source_(source) {
   if (!plain_road(source, road_, a_, b_)) {
     const BraceShape shape = brace_shape(source);
     if (!shape.literal && shape.count >= 2) {
-      road_ = Automaton;
-      body = automaton_.emplace(source).body_size();
+      const AutomatonPlan& plan = automaton_.emplace(source);
+      road_ = plan.index_bytes() == 1 ? Automaton8 : plan.index_bytes() == 2 ? Automaton16 : Automaton32;
+      a_ = plan.positions();
+      b_ = plan.junctions();
+      body = plan.body_size();
     } else {
       std::string alt;  // single-choice groups dissolved
       if (shape.dissolved && !shape.literal) {
@@ -99,7 +103,7 @@ bool PatternView::matches(std::string_view text) const {
     case Segments:
       return match_segments(body, h.a, h.b != 0, text);
     default:
-      return match_automaton(body, text);
+      return match_automaton(body, h.a, h.b, 1u << ((h.size_road & kRoadBits) - Automaton8), text);
   }
 }
 
