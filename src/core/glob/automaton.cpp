@@ -47,7 +47,7 @@ struct Junction {
 // reader. Readings that share both merge (see add_open).
 struct OpenClass {
   std::uint32_t start;
-  ClassReader reader;
+  ClassReader<> reader;
 };
 
 // What the program's layout is computed from.
@@ -197,7 +197,7 @@ struct AutomatonBuild {
         i += i + 1 < s.size() ? 2 : 1;
         continue;
       } else if (b == '[' && closes) {
-        ClassReader r;
+        ClassReader<> r;
         std::size_t j = i + 1;
         if (r.read(s, j)) {
           push(PosKind::Class, 0, static_cast<std::uint32_t>(sets.size()));

@@ -8,70 +8,32 @@
 #include <cstdint>
 #include <memory>
 #include <string_view>
-#include <vector>
 
 #include "core/glob/token.hpp"
 
 namespace quorvel::core::glob {
 
-// A vector that keeps its first N items inline, so that short patterns
-// compile without the heap.
-template <class T, std::size_t N>
-class SmallVec {
- public:
-  void push_back(const T& v) {
-    if (size_ < N) {
-      inline_[size_] = v;
-    } else {
-      if (size_ == N) heap_.assign(inline_, inline_ + N);
-      heap_.push_back(v);
-    }
-    ++size_;
-  }
-  std::size_t size() const { return size_; }
-  const T& operator[](std::size_t i) const { return size_ <= N ? inline_[i] : heap_[i]; }
-  T& back() { return size_ <= N ? inline_[size_ - 1] : heap_.back(); }
-
- private:
-  T inline_[N];
-  std::vector<T> heap_;
-  std::size_t size_ = 0;
-};
-
 // ---- Segments -------------------------------------------------------------
 
-// One token of a brace-free text; a class names its set by index.
-struct Token {
-  TokKind kind;
-  std::uint8_t byte;
-  std::uint32_t set;
+// A segment of a pattern of one alternative: its tokens between two stars,
+// as a span of the text they are read from, and its width in text bytes.
+struct Seg {
+  std::uint32_t begin, end;
+  std::uint32_t width_plain;  // width << 1 | the span is its bytes as written (no escape, `?` or class)
+  std::uint32_t width() const { return width_plain >> 1; }
+  bool plain() const { return width_plain & 1; }
 };
 
-// A brace-free text read into tokens (stars collapsed), with the facts the
-// road is chosen by.
-class SegmentPlan {
- public:
-  explicit SegmentPlan(std::string_view text);
-  std::uint32_t stars() const { return stars_; }
-  bool plain() const { return plain_; }  // only literal bytes and stars, as written
-  std::uint32_t head_len() const { return head_len_; }  // bytes before the first star (all, without one)
-  std::uint32_t tail_len() const { return tail_len_; }  // bytes after the last star
-  // Bytes of the body (segment table, atoms, class records); a multiple of 8.
-  std::size_t body_size() const { return body_; }
-  void emit(std::uint8_t* out) const;
+// The segments of `s`, written to out[0, cap) (those past cap only counted);
+// gives their number and sets `fail_at` to the offset of the first `[` that
+// does not close (npos if none).
+std::size_t scan_segments(std::string_view s, Seg* out, std::size_t cap, std::size_t& fail_at);
 
- private:
-  SmallVec<Token, 48> toks_;
-  SmallVec<ByteSet, 4> sets_;
-  std::uint32_t stars_ = 0, head_len_ = 0, tail_len_ = 0;
-  bool plain_ = true;
-  std::size_t body_ = 0;
-  friend struct SegmentSink;
-};
-
-// Whether `text` matches the segments body at `body` (nseg segments; without
-// a star, the one segment must be the whole text).
-bool match_segments(const std::uint8_t* body, std::uint32_t nseg, bool starred, std::string_view text);
+// Whether `text` matches the segments `segs` of `s` (the first at the
+// start, the last at the end; without a star, the one segment is the whole
+// text).
+bool match_segments(std::string_view s, std::size_t fail_at, const Seg* segs, std::size_t nseg, bool starred,
+                    std::string_view text);
 
 // ---- Automaton ------------------------------------------------------------
 

@@ -1,5 +1,6 @@
 #include "core/glob/pattern.hpp"
 
+#include <algorithm>
 #include <atomic>
 #include <cassert>
 #include <cstring>
@@ -30,6 +31,14 @@ struct Head {
 };
 
 const Head& head_of(const void* block) { return *static_cast<const Head*>(block); }
+
+// The Segments body: this, the segments, then the alternative's bytes when
+// they are not the source.
+struct SegHead {
+  std::uint32_t fail_at;  // the first `[` that does not close (past the end: none)
+  std::uint32_t alt_len;  // bytes of the alternative, or kSource: the source itself
+};
+constexpr std::uint32_t kSource = 0xFFFFFFFFu;
 std::size_t body_at(std::size_t source_len) { return align8(sizeof(Head) + source_len); }
 
 // Only literal bytes and stars, every star in one run: the two plain roads.
@@ -63,15 +72,16 @@ PatternPlan::PatternPlan(std::string_view source) : source_(source) {
       b_ = plan.junctions();
       body = plan.body_size();
     } else {
-      std::string alt;  // single-choice groups dissolved
-      if (shape.dissolved && !shape.literal) {
-        for_each_fixed_span(source, shape, 0, [&](std::string_view span) { alt += span; });
+      dissolved_ = shape.dissolved && !shape.literal;
+      if (dissolved_) {  // single-choice groups dissolve into one alternative
+        for_each_fixed_span(source, shape, 0, [&](std::string_view span) { alt_ += span; });
       }
-      const SegmentPlan& seg = segments_.emplace(shape.dissolved && !shape.literal ? std::string_view(alt) : source);
+      const std::string_view atoms = dissolved_ ? alt_ : source;
+      const std::size_t nseg = scan_segments(atoms, nullptr, 0, fail_at_);
       road_ = Segments;
-      a_ = seg.stars() + 1;
-      b_ = seg.stars() > 0;
-      body = seg.body_size();
+      a_ = static_cast<std::uint32_t>(nseg);
+      b_ = nseg > 1;
+      body = align8(sizeof(SegHead) + sizeof(Seg) * nseg + alt_.size());
     }
   }
   const std::size_t total = body_at(source.size()) + body;
@@ -84,7 +94,16 @@ PatternView PatternPlan::emit(void* out) const {
   new (out) Head{static_cast<std::uint32_t>(source_.size()), static_cast<std::uint32_t>(size_) | road_, a_, b_};
   if (!source_.empty()) std::memcpy(b + sizeof(Head), source_.data(), source_.size());
   std::memset(b + sizeof(Head) + source_.size(), 0, body_at(source_.size()) - sizeof(Head) - source_.size());
-  if (segments_) segments_->emit(b + body_at(source_.size()));
+  if (road_ == Segments) {
+    std::uint8_t* body = b + body_at(source_.size());
+    std::memset(body, 0, size_ - body_at(source_.size()));
+    new (body) SegHead{static_cast<std::uint32_t>(std::min<std::size_t>(fail_at_, 0xFFFFFFFFu)),
+                       dissolved_ ? static_cast<std::uint32_t>(alt_.size()) : kSource};
+    std::size_t fail = 0;
+    scan_segments(dissolved_ ? std::string_view(alt_) : source_, reinterpret_cast<Seg*>(body + sizeof(SegHead)), a_,
+                  fail);
+    if (!alt_.empty()) std::memcpy(body + sizeof(SegHead) + sizeof(Seg) * a_, alt_.data(), alt_.size());
+  }
   if (automaton_) automaton_->emit(b + body_at(source_.size()));
   return PatternView(out);
 }
@@ -100,8 +119,14 @@ bool PatternView::matches(std::string_view text) const {
     case HeadTail:
       return m >= std::size_t{h.a} + h.b && std::memcmp(src, text.data(), h.a) == 0 &&
              std::memcmp(src + h.source_len - h.b, text.data() + m - h.b, h.b) == 0;
-    case Segments:
-      return match_segments(body, h.a, h.b != 0, text);
+    case Segments: {
+      const SegHead& g = *reinterpret_cast<const SegHead*>(body);
+      const auto* segs = reinterpret_cast<const Seg*>(body + sizeof(SegHead));
+      const std::string_view atoms =
+          g.alt_len != kSource ? std::string_view(reinterpret_cast<const char*>(segs + h.a), g.alt_len)
+                               : std::string_view(src, h.source_len);
+      return match_segments(atoms, g.fail_at, segs, h.a, h.b != 0, text);
+    }
     default:
       return match_automaton(body, h.a, h.b, 1u << ((h.size_road & kRoadBits) - Automaton8), text);
   }
@@ -168,6 +193,16 @@ bool match_once(std::string_view pattern, std::string_view text) {
     if (road == Literal) return pattern == text;
     return m >= std::size_t{head} + tail && text.substr(0, head) == pattern.substr(0, head) &&
            text.substr(m - tail) == pattern.substr(pattern.size() - tail);
+  }
+  if (pattern.find('{') == std::string_view::npos) {  // one alternative: its segments on the stack
+    constexpr std::size_t kStackSegs = 32;
+    Seg stack[kStackSegs];
+    std::size_t fail_at;
+    const std::size_t nseg = scan_segments(pattern, stack, kStackSegs, fail_at);
+    if (nseg <= kStackSegs) return match_segments(pattern, fail_at, stack, nseg, nseg > 1, text);
+    std::unique_ptr<Seg[]> heap(new Seg[nseg]);
+    scan_segments(pattern, heap.get(), nseg, fail_at);
+    return match_segments(pattern, fail_at, heap.get(), nseg, true, text);
   }
   const PatternPlan plan(pattern);
   constexpr std::size_t kStackWords = 128;

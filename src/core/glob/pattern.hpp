@@ -52,7 +52,9 @@ class PatternPlan {
  private:
   std::string_view source_;                  // the pattern text
   std::uint32_t road_ = 0, a_ = 0, b_ = 0;   // the head's road and its two facts
-  std::optional<SegmentPlan> segments_;      // the Segments road's tokens
+  bool dissolved_ = false;                    // Segments: braces of one choice were dissolved...
+  std::string alt_;                          // ...into this one alternative
+  std::size_t fail_at_ = 0;                  // Segments: the first `[` that does not close
   std::optional<AutomatonPlan> automaton_;   // the Automaton road's build
   std::size_t size_ = 0;                     // bytes of the form
 };

@@ -2,14 +2,15 @@
 // bytes Lit, `[...]` Class. Braces and commas are ordinary bytes here.
 //
 // Here are the byte sets, the class reader (which the automaton also carries
-// from one brace piece into the next), the compact class record both engines
-// keep, and `tokenize`, the reading of a whole brace-free text.
+// from one brace piece into the next), the compact class record the
+// automaton keeps, and `read_token`, which segments read their tokens with.
 #pragma once
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
+#include <type_traits>
 
 namespace quorvel::core::glob {
 
@@ -42,11 +43,21 @@ struct ByteSet {
 
 enum class TokKind : std::uint8_t { Star, Any, Lit, Class };
 
-// A bracket class being read, element by element. Its control part (all but
-// the members folded so far) decides how the rest reads; a class may be
-// carried from one brace piece into the next (no piece ends inside `\x`).
+// One byte's membership, tested as a class is read, without building its set.
+struct Probe {
+  std::uint8_t c;
+  bool hit = false;
+  void add(std::uint8_t b) { hit = hit || b == c; }
+  void add_range(std::uint8_t lo, std::uint8_t hi) { hit = hit || (lo <= c && c <= hi); }
+};
+
+// A bracket class being read, element by element, into a ByteSet (or a
+// Probe). Its control part (all but the members folded so far) decides how
+// the rest reads; a class may be carried from one brace piece into the next
+// (no piece ends inside `\x`).
+template <class Set = ByteSet>
 struct ClassReader {
-  ByteSet set{};           // members folded so far (negation not applied)
+  Set set{};               // members folded so far (negation not applied)
   std::uint8_t lit = 0;    // a literal that may start a range...
   bool have_lit = false;   // ...when set
   bool have_dash = false;  // a bare dash after that literal
@@ -96,6 +107,13 @@ struct ClassReader {
     if (have_dash) out.add('-');
     if (negated) out.invert();
     return out;
+  }
+  // Whether the closed class accepts the probed byte.
+  bool accepts() const {
+    Probe p = set;
+    if (have_lit) p.add(lit);
+    if (have_dash) p.add('-');
+    return p.hit != negated;
   }
   // Equal control parts: the rest of the class reads the same way.
   bool same_control(const ClassReader& o) const {
@@ -156,41 +174,36 @@ inline bool class_has(const std::uint8_t* rec, std::uint8_t c) {
   return false;
 }
 
-// Reads the brace-free text `s` left to right, calling sink.star(),
-// sink.any(), sink.lit(byte) and sink.cls(const ByteSet&). A `[` whose class
-// does not close is a literal `[`, and then no later `[` can close either
-// (its `]` would have closed the first), so each byte is read at most twice.
-template <class Sink>
-void tokenize(std::string_view s, Sink& sink) {
+// Reads the token of the brace-free text `s` at `i` and moves `i` past it;
+// a class fills `set` (when given) with the bytes it accepts. A `[` at or
+// past `fail_at` is a literal; before it, one whose class does not close is
+// a literal and sets `fail_at` to its offset: no later `[` can close either
+// (its `]` would have closed this one), so no byte is read more than twice.
+template <class Set = ByteSet>
+TokKind read_token(std::string_view s, std::size_t& i, std::size_t& fail_at, std::uint8_t& byte, Set* set = nullptr) {
   const std::size_t n = s.size();
-  bool closes = true;  // a `[` may still close
-  for (std::size_t i = 0; i < n;) {
-    const auto b = static_cast<std::uint8_t>(s[i]);
-    if (b == '*') {
-      sink.star();
-      ++i;
-    } else if (b == '?') {
-      sink.any();
-      ++i;
-    } else if (b == '\\') {
-      sink.lit(static_cast<std::uint8_t>(i + 1 < n ? s[i + 1] : '\\'));
-      i += i + 1 < n ? 2 : 1;
-    } else if (b == '[' && closes) {
-      ClassReader r;
-      std::size_t j = i + 1;
-      if (r.read(s, j)) {
-        sink.cls(r.accepted());
-        i = j;
-      } else {
-        closes = false;
-        sink.lit('[');
-        ++i;
+  const char b = s[i++];
+  if (b == '*') return TokKind::Star;
+  if (b == '?') return TokKind::Any;
+  byte = static_cast<std::uint8_t>(b);
+  if (b == '\\' && i < n) {
+    byte = static_cast<std::uint8_t>(s[i++]);
+  } else if (b == '[' && i - 1 < fail_at) {
+    ClassReader<Set> r;
+    if (set) r.set = *set;  // a Probe carries its byte
+    std::size_t j = i;
+    if (r.read(s, j)) {
+      if constexpr (std::is_same_v<Set, Probe>) {
+        set->hit = r.accepts();
+      } else if (set) {
+        *set = r.accepted();
       }
-    } else {
-      sink.lit(b);
-      ++i;
+      i = j;
+      return TokKind::Class;
     }
+    fail_at = i - 1;
   }
+  return TokKind::Lit;
 }
 
 }  // namespace quorvel::core::glob
