@@ -665,6 +665,41 @@ struct Sim {
   }
 };
 
+// The ready sets of one call's simulation whose live span is at most kWords
+// words, and their moves by byte.
+struct StepCache {
+  static constexpr std::uint32_t kWords = 4, kStates = 32, kNone = 0xFF;
+  std::uint32_t n = 0;
+  std::uint32_t lo[kStates], span[kStates];  // where each set lies, in words
+  std::uint64_t sets[kStates][kWords];
+  bool accepted[kStates];
+  std::uint8_t next[kStates][256];
+  // The number of the simulation's set (with its acceptance), added when
+  // new; kNone when its span is too wide.
+  template <class S>
+  std::uint32_t add(const S& sim) {
+    const std::uint32_t l = sim.lo > sim.hi ? 0 : sim.lo, w = sim.lo > sim.hi ? 0 : sim.hi - sim.lo + 1;
+    if (w > kWords) return kNone;
+    for (std::uint32_t i = 0; i < n; ++i) {
+      if (accepted[i] == sim.accepted && lo[i] == l && span[i] == w && std::memcmp(sets[i], sim.ready + l, 8 * w) == 0) {
+        return i;
+      }
+    }
+    if (n == kStates) n = 0;  // full: start afresh
+    lo[n] = l, span[n] = w, accepted[n] = sim.accepted;
+    std::memcpy(sets[n], sim.ready + l, 8 * w);
+    std::memset(next[n], kNone, 256);
+    return n++;
+  }
+  // Makes set `i` the simulation's ready set.
+  template <class S>
+  void load(std::uint32_t i, S& sim) const {
+    if (sim.lo <= sim.hi) std::memset(sim.ready + sim.lo, 0, 8 * (sim.hi - sim.lo + 1));
+    std::memcpy(sim.ready + lo[i], sets[i], 8 * span[i]);
+    sim.lo = span[i] ? lo[i] : ~0u, sim.hi = span[i] ? lo[i] + span[i] - 1 : 0;
+  }
+};
+
 template <class Ix>
 bool run(const std::uint8_t* body, std::uint32_t npos, std::uint32_t njunctions, std::string_view text) {
   const Program<Ix> g(body, npos, njunctions);
@@ -682,10 +717,28 @@ bool run(const std::uint8_t* body, std::uint32_t npos, std::uint32_t njunctions,
   Sim<Ix> sim{g, mem, mem + words, reinterpret_cast<std::uint32_t*>(mem + words + jwords)};
   sim.fire(0);  // the start
   sim.close();
+  // Each step is remembered while the live span is narrow: the ready sets
+  // met in this call and their moves by byte (a DFA built as the text needs
+  // it), so a byte that repeats a known move costs one lookup.
+  StepCache cache;
+  std::uint32_t cur = cache.add(sim);
   for (char ch : text) {
-    if (!sim.step(static_cast<std::uint8_t>(ch))) return false;
+    const auto c = static_cast<std::uint8_t>(ch);
+    if (cur != StepCache::kNone && cache.next[cur][c] != StepCache::kNone) {
+      cur = cache.next[cur][c];
+      continue;
+    }
+    if (cur != StepCache::kNone) cache.load(cur, sim);
+    const bool live = sim.step(c);
+    const std::uint32_t before = cache.n;
+    const std::uint32_t next = cache.add(sim);
+    if (cur != StepCache::kNone && next != StepCache::kNone && cache.n >= before) {
+      cache.next[cur][c] = static_cast<std::uint8_t>(next);  // unless the cache started afresh
+    }
+    if (!live) return false;
+    cur = next;
   }
-  return sim.accepted;
+  return cur == StepCache::kNone ? sim.accepted : cache.accepted[cur];
 }
 
 }  // namespace
