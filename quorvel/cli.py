@@ -16,11 +16,11 @@ import argparse
 import difflib
 import functools
 import os
-import sys
 from typing import TYPE_CHECKING, Any, Callable, Dict, Iterator, List, NamedTuple, Optional, Protocol, Sequence, Union
 
 from _quorvel import Directive, DirectiveError, expand, parse
 
+from ._read import read_text, shown, utf8_hint
 from ._text import LINT_VERBS, directive_lines, lint_token, lint_verb, quoted
 
 if TYPE_CHECKING:
@@ -103,8 +103,13 @@ def load(value: str, *, verbs: Union[Verbs, VerbCollection, None] = None, lint: 
 
 def _load(value: str) -> List[Sourced]:
     if not value.startswith("@"):
+        try:
+            value.encode("utf-8")
+        except UnicodeEncodeError:  # bytes of the command line that are not UTF-8
+            data = os.fsencode(value)
+            raise DirectiveError(f"<inline>: the value is not valid UTF-8{utf8_hint(data)}") from None
         return [Sourced(d, "<inline>") for d in expand(value)]
-    name = "<stdin>" if value == "@-" else value[1:]
+    name = shown(value[1:])
     sourced = []
     for number, line in directive_lines(read_source(value[1:])):
         try:
@@ -116,41 +121,16 @@ def _load(value: str) -> List[Sourced]:
 
 def read_source(path: str) -> str:
     """The text of a directive file, or of standard input for "-", as `expand("@" + path)`
-    reads it; `DirectiveError` with the module's message when it cannot be read."""
-    name = "<stdin>" if path == "-" else path
-    try:
-        if path == "-":
-            data = _read_stdin()
-        else:
-            with open(path, "rb") as f:
-                data = f.read()
-    except (OSError, ValueError) as e:
-        expand("@" + path)  # raises with the module's own wording (the system's message, a NUL in the name)
-        raise DirectiveError(f"{name}: {e}") from None
-    try:
-        return data.decode("utf-8")
-    except UnicodeDecodeError:
-        raise DirectiveError(f"{name}: stream did not contain valid UTF-8") from None
-
-
-def _read_stdin() -> bytes:
-    """All of standard input: through sys.stdin, or from descriptor 0 when sys.stdin has no
-    byte stream (it is None, or replaced by a text-only object)."""
-    stream = getattr(sys.stdin, "buffer", None)
-    if stream is not None:
-        return bytes(stream.read())
-    chunks: List[bytes] = []
-    while True:
-        chunk = os.read(0, 1 << 16)
-        if not chunk:
-            return b"".join(chunks)
-        chunks.append(chunk)
+    reads it; `ReadError` (a `DirectiveError`) with the module's message when it cannot be
+    read, followed by the line and column of the first byte that is not UTF-8."""
+    return read_text(path)
 
 
 def _value_error(value: str, error: DirectiveError) -> str:
     """The message for a `-D` value that failed, naming the value once: "VALUE: what failed"
     for an inline value, "@FILE:LINE: what failed" for a line of a file."""
     message = str(error)
+    value = "@" + shown(value[1:]) if value.startswith("@") and value != "@-" else shown(value)
     if message.startswith("<inline>: "):
         return f"{value}: {message[len('<inline>: '):]}"
     if value.startswith("@") and value != "@-" and message.startswith(value[1:] + ":"):

@@ -171,5 +171,5 @@ def test_explain_shows_each_directive_and_ends_as_lint_fold_does():
     assert lines[3].strip() == "matched: drops the target"
     assert lines[-1] == 'todo (py) in sample/tests/test_app.py, starting at INFO: warning, dropped; notes ["fix"]'
     bad = run("explain", "-D", "x:y", "--name", "n", "--severity", "fatal")
-    assert bad.returncode == 2 and bad.stderr.endswith(
-        'error: unknown severity "fatal"; expected "error", "warning", or "info"\n')
+    assert (bad.returncode, bad.stderr) == (
+        2, 'python -m quorvel: unknown severity "fatal"; expected "error", "warning", or "info"\n')
