@@ -1,6 +1,6 @@
 """`python -m quorvel`: check directive files for mistakes, and explain a fold.
 
-    python -m quorvel check [--verb VERB]... FILE...
+    python -m quorvel check [--verb VERB]... [--kinds KIND,...] FILE...
     python -m quorvel explain -D VALUE... --name NAME [--scope PATH] [--qualifier KIND] [--severity LEVEL]
 """
 from __future__ import annotations
@@ -13,15 +13,16 @@ from typing import List, NoReturn, Optional
 from _quorvel import DirectiveError
 
 from . import __version__
-from ._check import check_text
-from ._read import shown
+from ._check import check_lines
+from ._read import iter_lines, shown
 from ._explain import Trace, explain
 from ._text import quoted
-from .cli import DirectiveAction, Sourced, Verbs, read_source
+from .cli import DirectiveAction, Sourced, Verbs
 
 CHECK_EXAMPLE = """\
 Each finding is printed as FILE:LINE: MESSAGE; the exit status is 1 when there is any.
-Without --verb, the verbs are the lint verbs in any spelling lint_fold reads.
+Without --verb, the verbs are the lint verbs in any spelling lint_fold reads. With
+--kinds (the tool's qualifiers, say py,make), a KIND outside them is reported.
 
 example:
   $ printf 'supress:long-line\\nsuppress:todo@\\nsuppress:<py todo\\n' > rules.txt
@@ -77,8 +78,11 @@ def build_parser() -> argparse.ArgumentParser:
                                 formatter_class=argparse.RawDescriptionHelpFormatter)
     check.add_argument("--verb", action="append", metavar="VERB",
                        help="a verb the tool takes, compared exactly (repeatable; default: the lint verbs)")
+    check.add_argument("--kinds", type=_names, metavar="KIND,...",
+                       help="the qualifiers the tool gives, compared exactly: a KIND outside them is reported")
     check.add_argument("files", nargs="+", metavar="FILE", help="a directive file, or - for standard input")
-    check.set_defaults(run=lambda args: run_check(args.files, Verbs(args.verb) if args.verb else Verbs(lint=True)))
+    check.set_defaults(run=lambda args: run_check(args.files, Verbs(args.verb) if args.verb else Verbs(lint=True),
+                                                  args.kinds))
     why = commands.add_parser("explain", help="show how directives fold onto one target",
                               description="Fold directives onto one target with lint_fold and show the part "
                               "each played.", epilog=EXPLAIN_EXAMPLE,
@@ -96,6 +100,11 @@ def build_parser() -> argparse.ArgumentParser:
     #     _filter.register(commands)
     # <<<
     return parser
+
+
+def _names(value: str) -> List[str]:
+    """A comma-separated list of names, without blanks around them."""
+    return [name.strip() for name in value.split(",") if name.strip()]
 
 
 def main(argv: Optional[List[str]] = None) -> int:
@@ -137,13 +146,12 @@ def _discard_stdout() -> None:
         pass
 
 
-def run_check(files: List[str], verbs: Verbs) -> int:
-    """Prints the findings of every file; 1 when there is any, else 0."""
+def run_check(files: List[str], verbs: Verbs, kinds: Optional[List[str]]) -> int:
+    """Prints the findings of every file as they are found; 1 when there is any, else 0."""
     status = 0
     for path in files:
         name = shown(path)
-        found = check_text(read_source(path), verbs)
-        for number, message in found:
+        for number, message in check_lines(iter_lines(path), verbs, kinds):
             print(f"{name}:{number}: {message}")
             status = 1
     return status

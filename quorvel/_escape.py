@@ -39,10 +39,9 @@ def escape(text: str) -> str:
 
 def _dangling(text: str) -> bool:
     """Whether `text` ends in a backslash that escapes what follows it."""
-    i = 0
-    while i < len(text):
-        i += 2 if text[i] == "\\" else 1
-    return i > len(text)
+    # The run of backslashes at the end starts on a byte that nothing escapes (the byte
+    # before it is no backslash), so its backslashes pair up and an odd one is left over.
+    return (len(text) - len(text.rstrip("\\"))) % 2 == 1
 
 
 def _kind_text(kind: str) -> str:

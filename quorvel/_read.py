@@ -19,7 +19,7 @@ from __future__ import annotations
 import os
 import stat
 import sys
-from typing import BinaryIO, Iterator, List, Optional
+from typing import BinaryIO, Iterator, List, Optional, Tuple
 
 from _quorvel import DirectiveError
 
@@ -159,19 +159,26 @@ def iter_lines(name: str, *, max_line: int = MAX_LINE) -> Iterator[bytes]:
         _close(name, f)
 
 
-def utf8_hint(data: bytes) -> str:
-    """Where the first byte of `data` that is not UTF-8 stands, as " (line L, column C:
-    byte 0xNN)"; the empty text when `data` is valid UTF-8. Columns count characters
-    from 1."""
+def utf8_position(data: bytes) -> Optional[Tuple[int, int, int]]:
+    """Where the first byte of `data` that is not UTF-8 stands, as (line, column, byte),
+    line and column counted from 1 (columns in characters); None for valid UTF-8."""
     try:
         data.decode("utf-8")
-        return ""
+        return None
     except UnicodeDecodeError as e:
         bad = e.start
     line_start = data.rfind(b"\n", 0, bad) + 1
-    line = data.count(b"\n", 0, bad) + 1
     column = len(data[line_start:bad].decode("utf-8")) + 1
-    return f" (line {line}, column {column}: byte 0x{data[bad]:02x})"
+    return data.count(b"\n", 0, bad) + 1, column, data[bad]
+
+
+def utf8_hint(data: bytes) -> str:
+    """" (line L, column C: byte 0xNN)" for the first byte of `data` that is not UTF-8."""
+    position = utf8_position(data)
+    if position is None:
+        return ""
+    line, column, byte = position
+    return f" (line {line}, column {column}: byte 0x{byte:02x})"
 
 
 def read_text(name: str, *, limit: Optional[int] = None) -> str:

@@ -47,14 +47,21 @@ def quoted(text: str) -> str:
     raise AssertionError("an action outside the allowed set was accepted")
 
 
+def directive_text(line: str) -> Optional[str]:
+    """The directive text of one line of a directive file (without its line feed): the
+    line without trailing white space (a CR before the line feed is white space too), or
+    None for a blank or comment line. Leading white space is kept."""
+    line = line.rstrip(WHITE_SPACE)
+    body = line.lstrip(WHITE_SPACE)
+    return line if body and not body.startswith("#") else None
+
+
 def directive_lines(text: str) -> Iterator[Tuple[int, str]]:
-    """The directive lines of a directive file, as (line number from 1, line): blank and
-    comment lines are skipped, trailing white space is removed and leading white space
-    is kept."""
+    """The directive lines of a directive file, as (line number from 1, directive text):
+    blank and comment lines are skipped."""
     if text.startswith("\ufeff"):
         text = text[1:]
     for number, line in enumerate(text.split("\n"), 1):
-        line = line.rstrip(WHITE_SPACE)  # a CR before the line feed is white space too
-        body = line.lstrip(WHITE_SPACE)
-        if body and not body.startswith("#"):
-            yield number, line
+        directive = directive_text(line)
+        if directive is not None:
+            yield number, directive

@@ -30,6 +30,8 @@ __all__ = ["Sourced", "Verbs", "load", "read_source", "DirectiveAction", "click_
 
 # The five lint verbs, spelled as lint_fold's documentation spells them.
 _LINT_SPELLINGS = sorted(set(LINT_VERBS.values()))
+# Words that other tools use for what the lint verb "suppress" does.
+_SUPPRESS_WORDS = frozenset({"ignore", "disable", "skip", "off"})
 
 
 class VerbCollection(Protocol):
@@ -65,22 +67,41 @@ class Verbs:
         elif verbs is not None:
             self.allowed = {verb: verb for verb in verbs}
 
-    def refusal(self, action: str) -> Optional[str]:
-        """None when `action` is allowed, else the message that refuses it."""
+    def refusal(self, action: str, *, width: Optional[int] = None) -> Optional[str]:
+        """None when `action` is allowed, else the message that refuses it; with `width`,
+        an action longer than that is cut short in the message."""
         if self.allowed is None:
             return None
         key = lint_verb(action) if self.lint else action
         if key is not None and key in self.allowed:
             return None
-        message = f"unknown action {quoted(action)}"
-        # A lint token is compared as lint_fold reads it, with the verbs written the same way.
-        compared = {lint_token(k) if self.lint else k: k for k in self.allowed}
-        near = difflib.get_close_matches(lint_token(action) if self.lint else action, list(compared), n=1,
-                                         cutoff=0.6)
-        if near:
-            return f"{message}; did you mean {quoted(self.allowed[compared[near[0]]])}?"
+        message = f"unknown action {quoted(shorten(action, width) if width else action)}"
+        near = self._nearest(action)
+        if near is not None:
+            return f"{message}; did you mean {quoted(near)}?"
         shown = sorted(self.allowed.values(), key=lambda v: v.encode())
         return f"{message}; allowed: [{', '.join(quoted(v) for v in shown)}]"
+
+    def _nearest(self, action: str) -> Optional[str]:
+        """The allowed verb that `action` most likely means, as the tool spells it, or None."""
+        assert self.allowed is not None
+        token = lint_token(action) if self.lint else action
+        if self.lint and token in _SUPPRESS_WORDS and "suppress" in self.allowed:
+            return self.allowed["suppress"]
+        # A lint token is compared as lint_fold reads it, with the verbs written the same way.
+        compared = {lint_token(k) if self.lint else k: k for k in self.allowed}
+        # A token over three times as long as every verb is below the cutoff of 0.6 (the
+        # ratio is at most 2 * shorter / both lengths), so it is not compared at all: the
+        # comparison costs time and memory in the token's length.
+        if not compared or len(token) > 3 * max(len(k) for k in compared):
+            return None
+        near = difflib.get_close_matches(token, list(compared), n=1, cutoff=0.6)
+        return self.allowed[compared[near[0]]] if near else None
+
+
+def shorten(text: str, width: int) -> str:
+    """`text`, or its first `width` characters and "…" when it is longer."""
+    return text if len(text) <= width else text[:width] + "\u2026"
 
 
 def load(value: str, *, verbs: Union[Verbs, VerbCollection, None] = None, lint: bool = False) -> List[Sourced]:
@@ -108,7 +129,12 @@ def _load(value: str) -> List[Sourced]:
         except UnicodeEncodeError:  # bytes of the command line that are not UTF-8
             data = os.fsencode(value)
             raise DirectiveError(f"<inline>: the value is not valid UTF-8{utf8_hint(data)}") from None
-        return [Sourced(d, "<inline>") for d in expand(value)]
+        try:
+            return [Sourced(d, "<inline>") for d in expand(value)]
+        except DirectiveError as e:
+            if os.path.isfile(value):  # the "@" was left out
+                raise DirectiveError(f"{e}; did you mean {quoted('@' + value)}?") from None
+            raise
     name = shown(value[1:])
     sourced = []
     for number, line in directive_lines(read_source(value[1:])):
