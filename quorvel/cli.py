@@ -20,7 +20,7 @@ from typing import TYPE_CHECKING, Any, Callable, Dict, Iterator, List, NamedTupl
 
 from _quorvel import Directive, DirectiveError, expand, parse
 
-from ._read import read_text, shown, utf8_hint
+from ._read import read_text, shown, utf8_position
 from ._text import LINT_VERBS, directive_lines, lint_token, lint_verb, quoted
 
 if TYPE_CHECKING:
@@ -127,8 +127,9 @@ def _load(value: str) -> List[Sourced]:
         try:
             value.encode("utf-8")
         except UnicodeEncodeError:  # bytes of the command line that are not UTF-8
-            data = os.fsencode(value)
-            raise DirectiveError(f"<inline>: the value is not valid UTF-8{utf8_hint(data)}") from None
+            _, column, byte = utf8_position(os.fsencode(value)) or (0, 0, 0)
+            raise DirectiveError(f"<inline>: the value is not valid UTF-8 (column {column}: byte 0x{byte:02x})"
+                                 ) from None
         try:
             return [Sourced(d, "<inline>") for d in expand(value)]
         except DirectiveError as e:
