@@ -40,6 +40,8 @@ def fields(d):
 def test_package_reexports_the_module_and_carries_the_distribution_version():
     assert all(getattr(quorvel, name) is getattr(_quorvel, name) for name in _quorvel.__all__)
     assert set(_quorvel.__all__) <= set(quorvel.__all__)
+    offered = [name for name in dir(quorvel) if not name.startswith("_")]
+    assert set(offered) == set(quorvel.__all__) | {"cli"} and all(hasattr(quorvel, name) for name in dir(quorvel))
     assert re.fullmatch(r"[0-9]+\.[0-9]+\.[0-9]+", quorvel.__version__)
     if not os.path.abspath(quorvel.__file__).startswith(os.path.abspath(ROOT) + os.sep):  # installed
         assert importlib.metadata.version("quorvel") == quorvel.__version__
