@@ -115,7 +115,7 @@ def main(argv: Optional[List[str]] = None) -> int:
     both quietly."""
     try:
         args = build_parser().parse_args(argv)
-        status = args.run(args)
+        status: int = args.run(args)
         sys.stdout.flush()  # a closed pipe shows here, not in the interpreter's flush at exit
         return status
     except UsageError as e:

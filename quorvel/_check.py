@@ -47,8 +47,6 @@ def check_lines(lines: Iterable[bytes], verbs: Verbs, kinds: Optional[Sequence[s
     outside them is a finding."""
     utf8_reported = False
     for number, data in enumerate(lines, 1):
-        if number == 1 and data.startswith(b"\xef\xbb\xbf"):
-            data = data[3:]
         try:
             line = data.decode("utf-8")
         except UnicodeDecodeError:
@@ -58,7 +56,7 @@ def check_lines(lines: Iterable[bytes], verbs: Verbs, kinds: Optional[Sequence[s
                                "file (save it as UTF-8)")
                 utf8_reported = True
             continue
-        text = directive_text(line)
+        text = directive_text(line[1:] if number == 1 and line.startswith("\ufeff") else line)
         if text is None:
             continue
         try:

@@ -56,10 +56,10 @@ def os_error_text(error: OSError) -> str:
 def _open(name: str) -> BinaryIO:
     """The open source `name` ("-": standard input, which is not closed after reading)."""
     if name == "-":
-        stream = getattr(sys.stdin, "buffer", None)
+        stream: Optional[BinaryIO] = getattr(sys.stdin, "buffer", None)
         if stream is not None:
             return stream
-        return os.fdopen(0, "rb", closefd=False)
+        return os.fdopen(0, "rb", closefd=False)  # sys.stdin is None, or text only
     if "\0" in name:
         raise ReadError(f"{shown(name)}: file name contained an unexpected NUL byte")
     try:

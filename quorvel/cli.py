@@ -20,8 +20,8 @@ from typing import TYPE_CHECKING, Any, Callable, Dict, Iterator, List, NamedTupl
 
 from _quorvel import Directive, DirectiveError, expand, parse
 
-from ._read import read_text, shown, utf8_position
-from ._text import LINT_VERBS, directive_lines, lint_token, lint_verb, quoted
+from ._read import ReadError, iter_lines, read_text, shown, utf8_position
+from ._text import LINT_VERBS, directive_text, lint_token, lint_verb, quoted
 
 if TYPE_CHECKING:
     import click
@@ -136,13 +136,33 @@ def _load(value: str) -> List[Sourced]:
             if os.path.isfile(value):  # the "@" was left out
                 raise DirectiveError(f"{e}; did you mean {quoted('@' + value)}?") from None
             raise
-    name = shown(value[1:])
-    sourced = []
-    for number, line in directive_lines(read_source(value[1:])):
+    return _load_file(value[1:])
+
+
+def _load_file(path: str) -> List[Sourced]:
+    """The directives of a directive file (or standard input for "-"), read as `expand`
+    reads `@path`, one line at a time: memory holds one line and the directives. As in
+    `expand`, content that is not UTF-8 anywhere fails the whole load, before a line that
+    does not parse."""
+    name = shown(path)
+    sourced: List[Sourced] = []
+    failure: Optional[DirectiveError] = None  # the first line that did not parse
+    for number, data in enumerate(iter_lines(path), 1):
         try:
-            sourced.append(Sourced(parse(line), f"{name}:{number}"))
+            line = data.decode("utf-8")
+        except UnicodeDecodeError:
+            _, column, byte = utf8_position(data) or (0, 0, 0)
+            raise ReadError(f"{name}: stream did not contain valid UTF-8 (line {number}, column {column}: "
+                            f"byte 0x{byte:02x})") from None
+        text = None if failure else directive_text(line[1:] if number == 1 and line.startswith("\ufeff") else line)
+        if text is None:
+            continue
+        try:
+            sourced.append(Sourced(parse(text), f"{name}:{number}"))
         except DirectiveError as e:
-            raise DirectiveError(f"{name}:{number}: {e}") from None
+            failure, sourced = DirectiveError(f"{name}:{number}: {e}"), []
+    if failure is not None:
+        raise failure
     return sourced
 
 
