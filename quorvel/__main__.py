@@ -2,6 +2,11 @@
 
     python -m quorvel check [--verb VERB]... [--kinds KIND,...] FILE...
     python -m quorvel explain -D VALUE... --name NAME [--scope PATH] [--qualifier KIND] [--severity LEVEL]
+    python -m quorvel --version
+
+Exit status: 0, 1 when check finds something, 2 for a usage error, a bad directive or
+a source that cannot be read (one line "python -m quorvel: MESSAGE" on standard error),
+130 after Ctrl-C and 141 when the output pipe was closed.
 """
 from __future__ import annotations
 
