@@ -1,9 +1,9 @@
 """Text helpers shared by the package: the white space that the directive
 grammar trims, the lint verbs' spelling rule, the quoted form of the
-library's messages, and the lines of a directive file."""
+library's messages, and the directive text of a line of a directive file."""
 from __future__ import annotations
 
-from typing import Dict, Iterator, Optional, Tuple
+from typing import Dict, Optional
 
 import _quorvel
 
@@ -55,13 +55,3 @@ def directive_text(line: str) -> Optional[str]:
     body = line.lstrip(WHITE_SPACE)
     return line if body and not body.startswith("#") else None
 
-
-def directive_lines(text: str) -> Iterator[Tuple[int, str]]:
-    """The directive lines of a directive file, as (line number from 1, directive text):
-    blank and comment lines are skipped."""
-    if text.startswith("\ufeff"):
-        text = text[1:]
-    for number, line in enumerate(text.split("\n"), 1):
-        directive = directive_text(line)
-        if directive is not None:
-            yield number, directive

@@ -18,7 +18,6 @@ from quorvel.cli import Verbs
 ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
 ENV = dict(os.environ, PYTHONPATH=os.pathsep.join(p for p in [ROOT] + sys.path if p), PYTHONUNBUFFERED="1")
 PROG = [sys.executable, "-m", "quorvel"]
-BAD = "\udcfe-missing.txt"  # the byte 0xFE in a file name, as argv gives it
 
 
 def shell(command, cwd):
