@@ -16,6 +16,7 @@ a command is given, with the promises of the module's own `@file` reads.
 """
 from __future__ import annotations
 
+import io
 import os
 import stat
 import sys
@@ -57,9 +58,15 @@ def _open(name: str) -> BinaryIO:
     """The open source `name` ("-": standard input, which is not closed after reading)."""
     if name == "-":
         stream: Optional[BinaryIO] = getattr(sys.stdin, "buffer", None)
-        if stream is not None:
-            return stream
-        return os.fdopen(0, "rb", closefd=False)  # sys.stdin is None, or text only
+        try:
+            if stream is None:  # sys.stdin is None, or text only
+                stream = os.fdopen(0, "rb", closefd=False)
+            _refuse_device(name, stream)
+        except io.UnsupportedOperation:  # no descriptor behind sys.stdin (a stream in memory)
+            pass
+        except OSError as e:
+            raise ReadError(f"{shown(name)}: {os_error_text(e)}") from None
+        return stream
     if "\0" in name:
         raise ReadError(f"{shown(name)}: file name contained an unexpected NUL byte")
     try:
@@ -67,15 +74,20 @@ def _open(name: str) -> BinaryIO:
     except OSError as e:
         raise ReadError(f"{shown(name)}: {os_error_text(e)}") from None
     try:
-        mode = os.fstat(f.fileno()).st_mode
-        if stat.S_ISDIR(mode):
-            raise ReadError(f"{shown(name)}: Is a directory (os error 21)")
-        if (stat.S_ISCHR(mode) or stat.S_ISBLK(mode)) and not f.isatty() and not _is_null(f):
-            raise ReadError(f"{shown(name)}: a device, not a file: it is not read")
+        _refuse_device(name, f)
     except BaseException:
         f.close()
         raise
     return f
+
+
+def _refuse_device(name: str, f: BinaryIO) -> None:
+    """Raises ReadError for a directory or a device other than a terminal or /dev/null."""
+    mode = os.fstat(f.fileno()).st_mode
+    if stat.S_ISDIR(mode):
+        raise ReadError(f"{shown(name)}: Is a directory (os error 21)")
+    if (stat.S_ISCHR(mode) or stat.S_ISBLK(mode)) and not f.isatty() and not _is_null(f):
+        raise ReadError(f"{shown(name)}: a device, not a file: it is not read")
 
 
 def _is_null(f: BinaryIO) -> bool:
