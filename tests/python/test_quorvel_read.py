@@ -45,7 +45,7 @@ def shell(command, cwd):
      b"argument -D: @bad.txt: stream did not contain valid UTF-8 (line 2, column 4: byte 0xff)\n", b""),
     ("quorvel explain -D rules.txt --name x", 2,
      b'argument -D: rules.txt: expected `ACTION:\xe2\x80\xa6` (no `:` found); did you mean "@rules.txt"?\n', b""),
-    ("quorvel check many.txt | head -1", 0, b"", b'many.txt:1: unknown action "supress"'),
+    ("set -o pipefail; quorvel check many.txt | head -1", 141, b"", b'many.txt:1: unknown action "supress"'),
     ("quorvel check", 2, b"python -m quorvel: the following arguments are required: FILE\n", b""),
     ("quorvel --version", 0, b"", b"quorvel 0."),
 ])
