@@ -97,8 +97,9 @@ def findings(d: Directive, verbs: Verbs, kinds: Optional[Sequence[str]] = None) 
             bare = d.path
             while bare.startswith("./"):
                 bare = bare[2:]
+            kept = "\\" + d.path  # "\./" matches "./" and tells that it is meant
             found.append(f'PATH {_q(d.path)} starts with "./": scopes are compared byte for byte, and tools '
-                         f'name files without it (write {_q(bare or "*")})')
+                         f'name files without it (write {_q(bare or "*")}, or {_q(kept)} if yours does)')
         found += _pattern_findings("PATH", d.path)
     return found
 
@@ -126,7 +127,7 @@ def _pattern_findings(part: str, source: str) -> List[str]:
     comment = _comment(source)
     if comment is not None:
         found.append(f'{part} {_q(source)} holds "{comment}": a directive line has no trailing comment, so it is '
-                     "part of the glob (put the comment on a line of its own)")
+                     'part of the glob (put the comment on a line of its own, or write "\\#" for a literal "#")')
     groups, unclosed, loose_commas = _brace_groups(src)
     count = 1
     for _, _, commas in groups:
