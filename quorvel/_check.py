@@ -38,6 +38,8 @@ Group = Tuple[int, int, List[int]]  # positions of "{", of "}", and of the comma
 _ESCAPED = re.compile(rb"\\.?", re.S)
 _BRACE_BYTES = re.compile(rb"\\.?|[{},]", re.S)
 _CLASS_START = re.compile(rb"\\.?|\[", re.S)
+# A glob without the bytes that any finding about a glob looks for.
+_PLAIN = re.compile(r"[^\\\[\]{},#]*")
 
 
 def check_lines(lines: Iterable[bytes], verbs: Verbs, kinds: Optional[Sequence[str]] = None
@@ -87,7 +89,7 @@ def findings(d: Directive, verbs: Verbs, kinds: Optional[Sequence[str]] = None) 
         found.append(f"KIND {_q(d.kind)} is compared exactly, not as a glob")
     elif d.kind is not None and kinds is not None and d.kind not in kinds:
         found.append(_kind_finding(d.kind, kinds))
-    if verbs.lint and lint_verb(d.action) == "set" and (d.kind is not None or d.path is not None):
+    if (d.kind is not None or d.path is not None) and verbs.lint and lint_verb(d.action) == "set":
         found.append("a setting takes no KIND and no PATH: they are ignored")
     found += _pattern_findings("NAME", d.name)
     if d.path == "":
@@ -119,6 +121,8 @@ def _kind_finding(kind: str, kinds: Sequence[str]) -> str:
 
 def _pattern_findings(part: str, source: str) -> List[str]:
     """What is likely wrong with a NAME or PATH glob."""
+    if _PLAIN.fullmatch(source):  # most globs: nothing below can apply
+        return []
     src = source.encode()
     found = []
     if _dangling(source):

@@ -26,6 +26,8 @@ _ASCII_LOWER_NO_HYPHEN[ord("-")] = None
 
 def lint_token(token: str) -> str:
     """`token` as lint_fold compares it: trimmed, ASCII-lowercased, without hyphens."""
+    if token in LINT_VERBS:  # already in that form
+        return token
     return token.strip(WHITE_SPACE).translate(_ASCII_LOWER_NO_HYPHEN)
 
 
