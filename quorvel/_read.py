@@ -66,6 +66,7 @@ def _open(name: str) -> BinaryIO:
             pass
         except OSError as e:
             raise ReadError(f"{shown(name)}: {os_error_text(e)}") from None
+        assert stream is not None
         return stream
     if "\0" in name:
         raise ReadError(f"{shown(name)}: file name contained an unexpected NUL byte")
