@@ -10,14 +10,15 @@ from set:KEY=VALUE (set:max-line=100). A -D value is one directive, @FILE for
 a directive file, or @- for standard input.
 
 Suppressed findings are listed as such, with their notes. Exit status: 0
-when no finding is an error, 1 when one is, 2 when a directive is bad (the
--D value and the library's message are printed).
+when no finding is an error, 1 when one is, 2 when a -D value is bad (the
+usage, then the value and what is wrong with it, once).
 """
 import argparse
 import os
 import sys
 
-import _quorvel
+import quorvel
+from quorvel.cli import DirectiveAction
 
 DEFAULT = {"long-line": "warning", "trailing-whitespace": "warning", "tab": "error", "todo": "info"}
 FILE_TYPES = {".py": "py", ".md": "md", ".txt": "txt", ".c": "c", ".h": "c"}
@@ -45,21 +46,14 @@ def findings(path, max_line):
 
 def main(argv=None):
     parser = argparse.ArgumentParser(prog="linecheck", description=__doc__.split("\n\n")[0])
-    parser.add_argument("-D", dest="directives", action="append", default=[], metavar="VALUE",
-                        help="a directive, @FILE or @- (repeatable)")
-    parser.add_argument("files", nargs="+")
+    # Each -D value is loaded as it is parsed; a bad one ends with the usage and one message that names
+    # the value (and the line of a file). lint=True takes the lint verbs in every spelling lint_fold reads.
+    parser.add_argument("-D", dest="directives", action=DirectiveAction, lint=True)
+    parser.add_argument("files", nargs="+", metavar="FILE")
     args = parser.parse_args(argv)
+    directives = args.directives
 
-    directives = []
-    for value in args.directives:
-        try:
-            directives += _quorvel.expand(value)
-        except _quorvel.DirectiveError as e:
-            # The library's message names the file and line, not the -D value: name it here.
-            print(f"linecheck: error: -D {value}: {e}", file=sys.stderr)
-            return 2
-
-    settings = dict(_quorvel.lint_settings(directives))
+    settings = dict(quorvel.lint_settings(directives))
     try:
         max_line = int(settings.get("max-line", "80"))
     except ValueError:
@@ -70,7 +64,7 @@ def main(argv=None):
     for path in args.files:
         kind = file_type(path)
         for number, check, message in findings(path, max_line):
-            severity, dropped, notes = _quorvel.lint_fold(
+            severity, dropped, notes = quorvel.lint_fold(
                 DEFAULT[check], directives, [check], qualifier=kind, scopes=[path])
             extra = f"  ({'; '.join(notes)})" if notes else ""
             if dropped:

@@ -1,7 +1,8 @@
 """quorvel: parse and apply `-D` directives, `ACTION:[<KIND>]NAME[@PATH][=NOTE]`.
 
-The public package over the compiled module `_quorvel`: everything of
-`_quorvel` (`parse`, `expand`, `Directive`, `lint_fold`, `Ladder`, ...), plus
+The package to import. It gives the functions and classes of its exact core,
+the compiled module `_quorvel` (`parse`, `expand`, `Directive`, `lint_fold`,
+`lint_settings`, `Ladder`, `glob_match`, `DirectiveError`), plus
 
 - `escape(text)`: the NAME or PATH glob that matches exactly `text`;
 - `explain(...)`: a fold's result with the part each directive played in it;
@@ -11,12 +12,13 @@ The public package over the compiled module `_quorvel`: everything of
 """
 from __future__ import annotations
 
-import copyreg
-from typing import Callable, List, Tuple
+import copyreg as _copyreg
+import typing as _typing
 
 from _quorvel import Directive, DirectiveError, Ladder, expand, glob_match, lint_fold, lint_settings, parse
 
-from ._escape import directive_text, escape
+from . import cli
+from ._escape import directive_text as _directive_text, escape
 from ._explain import Explanation, Trace, explain
 
 # The distribution's version, stated once: the build and the wheel's metadata read this line.
@@ -28,19 +30,24 @@ __all__ = [
 ]
 
 
-def _reduce_directive(d: Directive) -> Tuple[Callable[..., Directive], Tuple[str]]:
+def __dir__() -> _typing.List[str]:
+    """What the package offers: its names, the `cli` module and the version."""
+    return sorted(__all__ + ["cli", "__version__"])
+
+
+def _reduce_directive(d: Directive) -> _typing.Tuple[_typing.Callable[..., Directive], _typing.Tuple[str]]:
     # Rebuilt by the module's own parse, so unpickling needs only _quorvel.
-    return parse, (directive_text(d),)
+    return parse, (_directive_text(d),)
 
 
-def _ladder(levels: List[str]) -> Ladder:
+def _ladder(levels: _typing.List[str]) -> Ladder:
     """Rebuilds a pickled or copied Ladder (the class itself is not importable by name)."""
     return Ladder(levels)
 
 
-def _reduce_ladder(ladder: Ladder) -> Tuple[Callable[..., Ladder], Tuple[List[str]]]:
+def _reduce_ladder(ladder: Ladder) -> _typing.Tuple[_typing.Callable[..., Ladder], _typing.Tuple[_typing.List[str]]]:
     return _ladder, (ladder.levels,)
 
 
-copyreg.pickle(Directive, _reduce_directive)
-copyreg.pickle(Ladder, _reduce_ladder)
+_copyreg.pickle(Directive, _reduce_directive)
+_copyreg.pickle(Ladder, _reduce_ladder)

@@ -7,18 +7,20 @@ import _quorvel
 
 from ._text import WHITE_SPACE
 
-# Bytes that the glob or the directive grammar reads as more than themselves.
-_SPECIAL = frozenset("\\*?[]{},@=<")
+# Bytes that the glob or the directive grammar reads as more than themselves, and "#",
+# which `python -m quorvel check` takes for a comment after white space.
+_SPECIAL = frozenset("\\*?[]{},@=<#")
 
 
 def escape(text: str) -> str:
     """The NAME or PATH glob that matches exactly `text`, and that the directive
     grammar reads back unchanged.
 
-    Glob metacharacters, braces, commas, backslashes and the grammar's `@`, `=`
-    and `<` are escaped with a backslash. White space at either end, which the
-    grammar would trim, stands in a one-choice brace group (`{ }`), and the
-    empty text is written `{}`.
+    Glob metacharacters, braces, commas, backslashes, the grammar's `@`, `=`
+    and `<`, and `#` are escaped with a backslash, and so is the `.` of a
+    leading `./` (which `check` reports as a likely mistake when it is not
+    escaped). White space at either end, which the grammar would trim, stands
+    in a one-choice brace group (`{ }`), and the empty text is written `{}`.
 
     >>> escape("long-*")
     'long-\\\\*'
@@ -34,15 +36,16 @@ def escape(text: str) -> str:
     end = start + len(core)
     lead, tail = text[:start], text[end:]
     body = "".join("\\" + c if c in _SPECIAL else c for c in core)
+    if body.startswith("./"):
+        body = "\\" + body
     return (f"{{{lead}}}" if lead else "") + body + (f"{{{tail}}}" if tail else "")
 
 
 def _dangling(text: str) -> bool:
     """Whether `text` ends in a backslash that escapes what follows it."""
-    i = 0
-    while i < len(text):
-        i += 2 if text[i] == "\\" else 1
-    return i > len(text)
+    # The run of backslashes at the end starts on a byte that nothing escapes (the byte
+    # before it is no backslash), so its backslashes pair up and an odd one is left over.
+    return (len(text) - len(text.rstrip("\\"))) % 2 == 1
 
 
 def _kind_text(kind: str) -> str:

@@ -1,9 +1,9 @@
 """Text helpers shared by the package: the white space that the directive
 grammar trims, the lint verbs' spelling rule, the quoted form of the
-library's messages, and the lines of a directive file."""
+library's messages, and the directive text of a line of a directive file."""
 from __future__ import annotations
 
-from typing import Dict, Iterator, Optional, Tuple
+from typing import Dict, Optional
 
 import _quorvel
 
@@ -26,6 +26,8 @@ _ASCII_LOWER_NO_HYPHEN[ord("-")] = None
 
 def lint_token(token: str) -> str:
     """`token` as lint_fold compares it: trimmed, ASCII-lowercased, without hyphens."""
+    if token in LINT_VERBS:  # already in that form
+        return token
     return token.strip(WHITE_SPACE).translate(_ASCII_LOWER_NO_HYPHEN)
 
 
@@ -47,14 +49,11 @@ def quoted(text: str) -> str:
     raise AssertionError("an action outside the allowed set was accepted")
 
 
-def directive_lines(text: str) -> Iterator[Tuple[int, str]]:
-    """The directive lines of a directive file, as (line number from 1, line): blank and
-    comment lines are skipped, trailing white space is removed and leading white space
-    is kept."""
-    if text.startswith("\ufeff"):
-        text = text[1:]
-    for number, line in enumerate(text.split("\n"), 1):
-        line = line.rstrip(WHITE_SPACE)  # a CR before the line feed is white space too
-        body = line.lstrip(WHITE_SPACE)
-        if body and not body.startswith("#"):
-            yield number, line
+def directive_text(line: str) -> Optional[str]:
+    """The directive text of one line of a directive file (without its line feed): the
+    line without trailing white space (a CR before the line feed is white space too), or
+    None for a blank or comment line. Leading white space is kept."""
+    line = line.rstrip(WHITE_SPACE)
+    body = line.lstrip(WHITE_SPACE)
+    return line if body and not body.startswith("#") else None
+

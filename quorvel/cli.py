@@ -16,12 +16,12 @@ import argparse
 import difflib
 import functools
 import os
-import sys
 from typing import TYPE_CHECKING, Any, Callable, Dict, Iterator, List, NamedTuple, Optional, Protocol, Sequence, Union
 
 from _quorvel import Directive, DirectiveError, expand, parse
 
-from ._text import LINT_VERBS, directive_lines, lint_token, lint_verb, quoted
+from ._read import ReadError, iter_lines, read_text, shown, utf8_position
+from ._text import LINT_VERBS, directive_text, lint_token, lint_verb, quoted
 
 if TYPE_CHECKING:
     import click
@@ -30,6 +30,8 @@ __all__ = ["Sourced", "Verbs", "load", "read_source", "DirectiveAction", "click_
 
 # The five lint verbs, spelled as lint_fold's documentation spells them.
 _LINT_SPELLINGS = sorted(set(LINT_VERBS.values()))
+# Words that other tools use for what the lint verb "suppress" does.
+_SUPPRESS_WORDS = frozenset({"ignore", "disable", "skip", "off"})
 
 
 class VerbCollection(Protocol):
@@ -65,22 +67,41 @@ class Verbs:
         elif verbs is not None:
             self.allowed = {verb: verb for verb in verbs}
 
-    def refusal(self, action: str) -> Optional[str]:
-        """None when `action` is allowed, else the message that refuses it."""
+    def refusal(self, action: str, *, width: Optional[int] = None) -> Optional[str]:
+        """None when `action` is allowed, else the message that refuses it; with `width`,
+        an action longer than that is cut short in the message."""
         if self.allowed is None:
             return None
         key = lint_verb(action) if self.lint else action
         if key is not None and key in self.allowed:
             return None
-        message = f"unknown action {quoted(action)}"
-        # A lint token is compared as lint_fold reads it, with the verbs written the same way.
-        compared = {lint_token(k) if self.lint else k: k for k in self.allowed}
-        near = difflib.get_close_matches(lint_token(action) if self.lint else action, list(compared), n=1,
-                                         cutoff=0.6)
-        if near:
-            return f"{message}; did you mean {quoted(self.allowed[compared[near[0]]])}?"
+        message = f"unknown action {quoted(shorten(action, width) if width else action)}"
+        near = self._nearest(action)
+        if near is not None:
+            return f"{message}; did you mean {quoted(near)}?"
         shown = sorted(self.allowed.values(), key=lambda v: v.encode())
         return f"{message}; allowed: [{', '.join(quoted(v) for v in shown)}]"
+
+    def _nearest(self, action: str) -> Optional[str]:
+        """The allowed verb that `action` most likely means, as the tool spells it, or None."""
+        assert self.allowed is not None
+        token = lint_token(action) if self.lint else action
+        if self.lint and token in _SUPPRESS_WORDS and "suppress" in self.allowed:
+            return self.allowed["suppress"]
+        # A lint token is compared as lint_fold reads it, with the verbs written the same way.
+        compared = {lint_token(k) if self.lint else k: k for k in self.allowed}
+        # A token over three times as long as every verb is below the cutoff of 0.6 (the
+        # ratio is at most 2 * shorter / both lengths), so it is not compared at all: the
+        # comparison costs time and memory in the token's length.
+        if not compared or len(token) > 3 * max(len(k) for k in compared):
+            return None
+        near = difflib.get_close_matches(token, list(compared), n=1, cutoff=0.6)
+        return self.allowed[compared[near[0]]] if near else None
+
+
+def shorten(text: str, width: int) -> str:
+    """`text`, or its first `width` characters and "…" when it is longer."""
+    return text if len(text) <= width else text[:width] + "\u2026"
 
 
 def load(value: str, *, verbs: Union[Verbs, VerbCollection, None] = None, lint: bool = False) -> List[Sourced]:
@@ -103,54 +124,60 @@ def load(value: str, *, verbs: Union[Verbs, VerbCollection, None] = None, lint: 
 
 def _load(value: str) -> List[Sourced]:
     if not value.startswith("@"):
-        return [Sourced(d, "<inline>") for d in expand(value)]
-    name = "<stdin>" if value == "@-" else value[1:]
-    sourced = []
-    for number, line in directive_lines(read_source(value[1:])):
         try:
-            sourced.append(Sourced(parse(line), f"{name}:{number}"))
+            value.encode("utf-8")
+        except UnicodeEncodeError:  # bytes of the command line that are not UTF-8
+            _, column, byte = utf8_position(os.fsencode(value)) or (0, 0, 0)
+            raise DirectiveError(f"<inline>: the value is not valid UTF-8 (column {column}: byte 0x{byte:02x})"
+                                 ) from None
+        try:
+            return [Sourced(d, "<inline>") for d in expand(value)]
         except DirectiveError as e:
-            raise DirectiveError(f"{name}:{number}: {e}") from None
+            if os.path.isfile(value):  # the "@" was left out
+                raise DirectiveError(f"{e}; did you mean {quoted('@' + value)}?") from None
+            raise
+    return _load_file(value[1:])
+
+
+def _load_file(path: str) -> List[Sourced]:
+    """The directives of a directive file (or standard input for "-"), read as `expand`
+    reads `@path`, one line at a time: memory holds one line and the directives. As in
+    `expand`, content that is not UTF-8 anywhere fails the whole load, before a line that
+    does not parse."""
+    name = shown(path)
+    sourced: List[Sourced] = []
+    failure: Optional[DirectiveError] = None  # the first line that did not parse
+    for number, data in enumerate(iter_lines(path), 1):
+        try:
+            line = data.decode("utf-8")
+        except UnicodeDecodeError:
+            _, column, byte = utf8_position(data) or (0, 0, 0)
+            raise ReadError(f"{name}: stream did not contain valid UTF-8 (line {number}, column {column}: "
+                            f"byte 0x{byte:02x})") from None
+        text = None if failure else directive_text(line[1:] if number == 1 and line.startswith("\ufeff") else line)
+        if text is None:
+            continue
+        try:
+            sourced.append(Sourced(parse(text), f"{name}:{number}"))
+        except DirectiveError as e:
+            failure, sourced = DirectiveError(f"{name}:{number}: {e}"), []
+    if failure is not None:
+        raise failure
     return sourced
 
 
 def read_source(path: str) -> str:
     """The text of a directive file, or of standard input for "-", as `expand("@" + path)`
-    reads it; `DirectiveError` with the module's message when it cannot be read."""
-    name = "<stdin>" if path == "-" else path
-    try:
-        if path == "-":
-            data = _read_stdin()
-        else:
-            with open(path, "rb") as f:
-                data = f.read()
-    except (OSError, ValueError) as e:
-        expand("@" + path)  # raises with the module's own wording (the system's message, a NUL in the name)
-        raise DirectiveError(f"{name}: {e}") from None
-    try:
-        return data.decode("utf-8")
-    except UnicodeDecodeError:
-        raise DirectiveError(f"{name}: stream did not contain valid UTF-8") from None
-
-
-def _read_stdin() -> bytes:
-    """All of standard input: through sys.stdin, or from descriptor 0 when sys.stdin has no
-    byte stream (it is None, or replaced by a text-only object)."""
-    stream = getattr(sys.stdin, "buffer", None)
-    if stream is not None:
-        return bytes(stream.read())
-    chunks: List[bytes] = []
-    while True:
-        chunk = os.read(0, 1 << 16)
-        if not chunk:
-            return b"".join(chunks)
-        chunks.append(chunk)
+    reads it; `ReadError` (a `DirectiveError`) with the module's message when it cannot be
+    read, followed by the line and column of the first byte that is not UTF-8."""
+    return read_text(path)
 
 
 def _value_error(value: str, error: DirectiveError) -> str:
     """The message for a `-D` value that failed, naming the value once: "VALUE: what failed"
     for an inline value, "@FILE:LINE: what failed" for a line of a file."""
     message = str(error)
+    value = "@" + shown(value[1:]) if value.startswith("@") and value != "@-" else shown(value)
     if message.startswith("<inline>: "):
         return f"{value}: {message[len('<inline>: '):]}"
     if value.startswith("@") and value != "@-" and message.startswith(value[1:] + ":"):

@@ -40,6 +40,8 @@ def fields(d):
 def test_package_reexports_the_module_and_carries_the_distribution_version():
     assert all(getattr(quorvel, name) is getattr(_quorvel, name) for name in _quorvel.__all__)
     assert set(_quorvel.__all__) <= set(quorvel.__all__)
+    offered = [name for name in dir(quorvel) if not name.startswith("_")]
+    assert set(offered) == set(quorvel.__all__) | {"cli"} and all(hasattr(quorvel, name) for name in dir(quorvel))
     assert re.fullmatch(r"[0-9]+\.[0-9]+\.[0-9]+", quorvel.__version__)
     if not os.path.abspath(quorvel.__file__).startswith(os.path.abspath(ROOT) + os.sep):  # installed
         assert importlib.metadata.version("quorvel") == quorvel.__version__
@@ -157,10 +159,25 @@ def test_loader_reads_files_as_expand_does(tmp_path_factory, lines, bom, ending,
             return str(e)
 
     expected = outcome(lambda: _quorvel.expand(value))
-    assert outcome(lambda: [s.directive for s in load(value)]) == expected
+    got = outcome(lambda: [s.directive for s in load(value)])
+    if isinstance(expected, str) and expected.endswith("valid UTF-8"):  # the package says where
+        data = path.read_bytes()
+        bad = max(k for k in range(len(data) + 1) if _valid(data[:k]))  # the longest UTF-8 start
+        line = data[:bad].count(b"\n") + 1
+        column = len(data[:bad].rsplit(b"\n", 1)[-1].decode()) + 1
+        expected += f" (line {line}, column {column}: byte 0x{data[bad]:02x})"
+    assert got == expected
     if isinstance(expected, list):
         numbers = [int(s.origin.rsplit(":", 1)[1]) for s in load(value)]
         assert all(lines[n - 1].strip() for n in numbers) and numbers == sorted(set(numbers))
+
+
+def _valid(data):
+    try:
+        data.decode()
+        return True
+    except UnicodeDecodeError:
+        return False
 
 
 @pytest.mark.parametrize("value", ["@", "@no-such-file", "@.", "@a\0b", "allow:", "x:y"])

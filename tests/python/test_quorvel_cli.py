@@ -116,6 +116,16 @@ TYPOS = [
     ("suppress:x[ab", '"[" in NAME "x[ab" has no closing "]"'),
     ("suppress:x{ab", '"{" in NAME "x{ab" has no closing "}"'),
     ("suppress x", "expected `ACTION:…` (no `:` found)"),
+    ("ignore:E501", 'unknown action "ignore"; did you mean "suppress"?'),
+    ("Dis-able:E501", 'unknown action "Dis-able"; did you mean "suppress"?'),
+    ("suppress:E501,W291", 'NAME "E501,W291" holds "," outside braces: it is a literal comma, not a list of '
+     'choices (write "{E501,W291}")'),
+    ("suppress:x@./src/*", 'PATH "./src/*" starts with "./": scopes are compared byte for byte, and tools name '
+     'files without it (write "src/*", or "\\./src/*" if yours does)'),
+    ("suppress:E501  # long lines", 'NAME "E501  # long lines" holds "# long lines": a directive line has no'),
+    ("suppress:<PY>x", 'KIND "PY" is compared byte for byte: the tool\'s qualifier is "py" (write "<py>")'),
+    ("suppress:<pyhton>x", 'KIND "pyhton" is none of the tool\'s qualifiers ["py", "make"]: it never matches'),
+    ("suppress:x\udcfe", "byte 0xfe at column 11 is not UTF-8: -D @FILE refuses the whole file"),
 ]
 
 
@@ -123,8 +133,8 @@ def test_check_flags_each_typo_on_its_line_and_passes_the_demo_rules(tmp_path):
     lines = []
     for directive, _ in TYPOS:
         lines += ["# a comment", "", directive]
-    (tmp_path / "typos.txt").write_text("\r\n".join(lines) + "\r\n")
-    found = run("check", "typos.txt", cwd=tmp_path)
+    (tmp_path / "typos.txt").write_bytes(("\r\n".join(lines) + "\r\n").encode("utf-8", "surrogateescape"))
+    found = run("check", "--kinds", "py, make", "typos.txt", cwd=tmp_path)
     assert found.returncode == 1
     for number, (directive, message) in enumerate(TYPOS):
         assert f"typos.txt:{3 * number + 3}: {message}" in found.stdout, directive
@@ -136,7 +146,7 @@ def test_check_flags_each_typo_on_its_line_and_passes_the_demo_rules(tmp_path):
 
 
 @settings(deadline=None)
-@given(st.text(alphabet="ab<>\\@=*?[]{},!- \t\u3000", max_size=8), st.text(alphabet="ab{}[]\\ ,", max_size=6))
+@given(st.text(alphabet="ab<>\\@=*?[]{},!- \t\u3000#./", max_size=8), st.text(alphabet="ab{}[]\\ ,#./", max_size=6))
 def test_check_finds_nothing_wrong_with_escaped_names_and_paths(name, scope):
     text = f"allow:{quorvel.escape(name)}@{quorvel.escape(scope)}=note\n"
     assert check_text(text, Verbs({"allow"})) == []
@@ -171,5 +181,5 @@ def test_explain_shows_each_directive_and_ends_as_lint_fold_does():
     assert lines[3].strip() == "matched: drops the target"
     assert lines[-1] == 'todo (py) in sample/tests/test_app.py, starting at INFO: warning, dropped; notes ["fix"]'
     bad = run("explain", "-D", "x:y", "--name", "n", "--severity", "fatal")
-    assert bad.returncode == 2 and bad.stderr.endswith(
-        'error: unknown severity "fatal"; expected "error", "warning", or "info"\n')
+    assert (bad.returncode, bad.stderr) == (
+        2, 'python -m quorvel: unknown severity "fatal"; expected "error", "warning", or "info"\n')
