@@ -5,6 +5,7 @@
 #include <cassert>
 #include <cstring>
 #include <map>
+#include <memory_resource>
 #include <string>
 #include <tuple>
 
@@ -39,8 +40,12 @@ struct Pos {
 };
 
 struct Junction {
-  std::vector<std::uint32_t> succ;  // run starts, or kToJunction | junction
+  using allocator_type = std::pmr::polymorphic_allocator<>;
+  std::pmr::vector<std::uint32_t> succ;  // run starts, or kToJunction | junction
   bool accepting = false;
+  explicit Junction(const allocator_type& a) : succ(a) {}
+  Junction(const Junction& o, const allocator_type& a) : succ(o.succ, a), accepting(o.accepting) {}
+  Junction(Junction&& o, const allocator_type& a) : succ(std::move(o.succ), a), accepting(o.accepting) {}
 };
 
 // A class still open at a piece boundary: the fork it started at and its
@@ -94,18 +99,24 @@ struct Marks {
 }  // namespace
 
 struct AutomatonBuild {
-  std::vector<Pos> pos;
-  std::vector<Junction> junctions;
-  std::vector<ByteSet> sets;
+  // Everything of the build lives in one arena, freed at once with it.
+  alignas(16) std::byte buffer[16384];
+  std::pmr::monotonic_buffer_resource arena{buffer, sizeof buffer};
 
-  // Layers of pieces: fixed texts (one choice) and groups, empty fixed texts left out.
-  std::vector<std::vector<std::string>> layers;
-  std::vector<std::vector<std::uint32_t>> base;  // the place number of each choice's first byte
-  std::vector<bool> close_from;                  // a `]` lies in this layer or a later one
+  std::pmr::vector<Pos> pos{&arena};
+  std::pmr::vector<Junction> junctions{&arena};
+  std::pmr::vector<ByteSet> sets{&arena};
 
-  std::map<std::tuple<std::uint32_t, Mode, std::uint8_t>, std::uint32_t> junction_at;
-  std::map<std::pair<std::uint32_t, std::uint32_t>, std::uint32_t> class_at;  // (fork, resume place) -> position
-  std::vector<OpenClass> open_now, open_next;
+  // Layers of pieces: fixed texts (one choice each, spans between the braces
+  // of single-choice groups) and groups; views of the source.
+  std::pmr::vector<std::pmr::vector<std::string_view>> layers{&arena};
+  std::pmr::vector<std::pmr::vector<std::uint32_t>> base{&arena};  // the place number of each choice's first byte
+  std::pmr::vector<bool> close_from{std::pmr::polymorphic_allocator<bool>(&arena)};                     // a `]` lies in this layer or a later one
+
+  std::pmr::map<std::tuple<std::uint32_t, Mode, std::uint8_t>, std::uint32_t> junction_at{&arena};
+  std::pmr::map<std::pair<std::uint32_t, std::uint32_t>, std::uint32_t> class_at{&arena};  // (fork, resume place) -> position
+  std::pmr::vector<OpenClass> open_now{&arena}, open_next{&arena};
+  bool forked = false;  // some `[` forked into a literal reading and an open class
 
   struct Task {
     std::uint32_t layer, choice, at, from;
@@ -113,7 +124,7 @@ struct AutomatonBuild {
     std::uint8_t phase;
     bool bracket;  // the run starts with the literal `[` of a fork
   };
-  std::vector<Task> tasks;
+  std::pmr::vector<Task> tasks{&arena};
 
   std::uint32_t boundary_place(std::size_t b) const { return kToJunction | static_cast<std::uint32_t>(b); }
 
@@ -182,7 +193,7 @@ struct AutomatonBuild {
 
   // Reads choice `c` of layer `l` from byte `at` in Normal mode, in one run.
   void run_normal(const Task& t) {
-    const std::string& s = layers[t.layer][t.choice];
+    const std::string_view s = layers[t.layer][t.choice];
     begin_run(t.from);
     bool closes = true;  // a `[` may still close inside this choice
     for (std::size_t i = t.at; i < s.size();) {
@@ -212,6 +223,7 @@ struct AutomatonBuild {
           bool made = false;
           const std::uint32_t fork = junction(base[t.layer][t.choice] + static_cast<std::uint32_t>(i), Mode::Bracket, 0, &made);
           end_run(fork);
+          forked = true;
           if (made) {
             tasks.push_back({t.layer, t.choice, static_cast<std::uint32_t>(i + 1), fork, Mode::NoClose, 0, true});
             add_open({fork, r});
@@ -230,7 +242,7 @@ struct AutomatonBuild {
   // Reads choice `c` of layer `l` from byte `at` after a `[` that did not
   // close: dropped where a `]` would have closed it.
   void run_no_close(const Task& t) {
-    const std::string& s = layers[t.layer][t.choice];
+    const std::string_view s = layers[t.layer][t.choice];
     std::uint8_t phase = t.phase;
     for (std::size_t i = t.at; i < s.size();) {  // first: does it die here?
       QUORVEL_GLOB_COUNT(compile_steps, 1);
@@ -276,18 +288,13 @@ struct AutomatonBuild {
   explicit AutomatonBuild(std::string_view source) {
     const BraceShape shape = brace_shape(source);
     assert(!shape.literal && shape.ngroups > 0);
-    const auto add_layer = [&](std::vector<std::string> choices) {
-      if (choices.size() == 1 && choices[0].empty()) return;
-      layers.push_back(std::move(choices));
-    };
     for (std::size_t g = 0; g <= shape.ngroups; ++g) {
-      std::string fixed;
-      for_each_fixed_span(source, shape, g, [&](std::string_view span) { fixed += span; });
-      add_layer({fixed});
+      for_each_fixed_span(source, shape, g, [&](std::string_view span) {
+        if (!span.empty()) layers.emplace_back(1, span);
+      });
       if (g == shape.ngroups) break;
-      std::vector<std::string> choices;
-      for_each_choice(source, shape.groups[g], [&](std::string_view c) { choices.emplace_back(c); });
-      add_layer(std::move(choices));
+      auto& choices = layers.emplace_back();
+      for_each_choice(source, shape.groups[g], [&](std::string_view c) { choices.push_back(c); });
     }
     std::uint32_t next_base = 0;
     base.resize(layers.size());
@@ -300,7 +307,7 @@ struct AutomatonBuild {
     close_from.assign(layers.size() + 1, false);
     for (std::size_t l = layers.size(); l-- > 0;) {
       bool any = false;
-      for (const auto& c : layers[l]) any = any || c.find(']') != std::string::npos;
+      for (const auto& c : layers[l]) any = any || c.find(']') != std::string_view::npos;
       close_from[l] = any || close_from[l + 1];
     }
 
@@ -334,7 +341,8 @@ struct AutomatonBuild {
       }
     }
     // A class still open at the end never closed: that reading is dropped.
-    prune();
+    // Without a fork every reading goes on to the end, so nothing is dead.
+    if (forked) prune();
   }
 
   // Drops the runs and junctions from which no accepting junction can be
@@ -344,12 +352,12 @@ struct AutomatonBuild {
   // stays the start.
   void prune() {
     const std::size_t nj = junctions.size();
-    std::vector<std::uint32_t> run_end(pos.size());
+    std::pmr::vector<std::uint32_t> run_end(pos.size(), &arena);
     for (std::size_t p = pos.size(); p-- > 0;) {
       run_end[p] = pos[p].kind == PosKind::End ? static_cast<std::uint32_t>(p) : run_end[p + 1];
     }
     // Where a junction really leads: through junctions whose one successor is another.
-    std::vector<std::uint32_t> same(nj);
+    std::pmr::vector<std::uint32_t> same(nj, &arena);
     for (std::uint32_t j = 0; j < nj; ++j) same[j] = j;
     const auto resolve = [&](std::uint32_t j) {
       while (j != kDead && j != 0 && !junctions[j].accepting && junctions[j].succ.size() == 1) {
@@ -365,14 +373,14 @@ struct AutomatonBuild {
       const std::uint32_t t = x & kToJunction ? x & ~kToJunction : pos[run_end[x]].aux;
       return t == kDead ? kDead : same[t];
     };
-    std::vector<std::vector<std::uint32_t>> from(nj);
+    std::pmr::vector<std::pmr::vector<std::uint32_t>> from(nj, &arena);
     for (std::uint32_t j = 0; j < nj; ++j) {
       if (same[j] != j) continue;
       for (std::uint32_t x : junctions[j].succ) {
         if (const std::uint32_t t = target(x); t != kDead) from[t].push_back(j);
       }
     }
-    std::vector<std::uint32_t> renumber(nj, kDead), queue;
+    std::pmr::vector<std::uint32_t> renumber(nj, kDead, &arena), queue(&arena);
     for (std::uint32_t j = 0; j < nj; ++j) {
       if (junctions[j].accepting && same[j] == j) renumber[j] = 0, queue.push_back(j);
     }
@@ -388,8 +396,8 @@ struct AutomatonBuild {
     for (std::uint32_t j = 0; j < nj; ++j) {
       if (renumber[j] != kDead) renumber[j] = live++;
     }
-    std::vector<std::uint32_t> moved(pos.size() + 1, kDead);
-    std::vector<Pos> kept;
+    std::pmr::vector<std::uint32_t> moved(pos.size() + 1, kDead, &arena);
+    std::pmr::vector<Pos> kept(&arena);
     for (std::uint32_t p = 0; p < pos.size(); ++p) {
       const std::uint32_t t = target(p);
       const bool bare_end = pos[p].kind == PosKind::End && (p == 0 || pos[p - 1].kind == PosKind::End);
@@ -398,7 +406,8 @@ struct AutomatonBuild {
       kept.push_back(pos[p]);
       if (pos[p].kind == PosKind::End) kept.back().aux = renumber[t];
     }
-    std::vector<Junction> left(live);
+    std::pmr::vector<Junction> left(&arena);
+    for (std::uint32_t j = 0; j < live; ++j) left.emplace_back();
     for (std::uint32_t j = 0; j < nj; ++j) {
       if (renumber[j] == kDead) continue;
       Junction& out = left[renumber[j]];
@@ -717,6 +726,12 @@ bool run(const std::uint8_t* body, std::uint32_t npos, std::uint32_t njunctions,
   Sim<Ix> sim{g, mem, mem + words, reinterpret_cast<std::uint32_t*>(mem + words + jwords)};
   sim.fire(0);  // the start
   sim.close();
+  if (text.size() < 64) {  // too short to pay for remembering
+    for (char ch : text) {
+      if (!sim.step(static_cast<std::uint8_t>(ch))) return false;
+    }
+    return sim.accepted;
+  }
   // Each step is remembered while the live span is narrow: the ready sets
   // met in this call and their moves by byte (a DFA built as the text needs
   // it), so a byte that repeats a known move costs one lookup.

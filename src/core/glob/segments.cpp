@@ -45,6 +45,39 @@ namespace {
 // Past this many token tests, a search builds its shift-and table instead.
 inline constexpr std::size_t kVerifyWork = 512;
 
+// How common a byte is in names and paths (higher: more common): separators
+// and lowercase letters, then digits, then the rest.
+inline int commonness(unsigned char c) {
+  if (c == '/' || c == '.' || c == '_' || c == '-' || c == ' ') return 3;
+  if (c >= 'a' && c <= 'z') return c == 'e' || c == 't' || c == 'a' || c == 'o' || c == 'i' || c == 'n' ? 3 : 2;
+  return c >= '0' && c <= '9' ? 1 : 0;
+}
+
+// The leftmost `needle` (w bytes) in text[from, end), or npos. memchr runs
+// to the needle's least common byte and each hit is compared; once the
+// compared bytes outrun those skipped, memmem (linear) takes the rest.
+std::size_t find_plain(const char* needle, std::size_t w, const char* base, std::size_t from, std::size_t end) {
+  QUORVEL_GLOB_COUNT(match_steps, (end - from) / 16 + 1);
+  std::size_t rare = 0;
+  for (std::size_t k = 1; k < w; ++k) {
+    if (commonness(static_cast<unsigned char>(needle[k])) < commonness(static_cast<unsigned char>(needle[rare]))) rare = k;
+  }
+  std::size_t compared = 0;
+  for (std::size_t at = from; at + w <= end;) {
+    if (compared > (at - from) + 64) {
+      const void* hit = memmem(base + at, end - at, needle, w);
+      return hit ? static_cast<std::size_t>(static_cast<const char*>(hit) - base) : std::string_view::npos;
+    }
+    const void* hit = std::memchr(base + at + rare, needle[rare], end - w + 1 - at);
+    if (!hit) return std::string_view::npos;
+    const std::size_t start = static_cast<std::size_t>(static_cast<const char*>(hit) - base) - rare;
+    if (std::memcmp(base + start, needle, w) == 0) return start;
+    compared += w;
+    at = start + 1;
+  }
+  return std::string_view::npos;
+}
+
 // The tokens of one segment, read in order from the pattern's text.
 struct Reader {
   std::string_view s;
@@ -76,12 +109,7 @@ struct Reader {
     const std::size_t w = g.width();
     if (end - from < w) return std::string_view::npos;
     const char* base = text.data();
-    if (g.plain()) {
-      QUORVEL_GLOB_COUNT(match_steps, (end - from) / 16 + 1);
-      const void* hit = w == 1 ? std::memchr(base + from, s[g.begin], end - from)
-                               : memmem(base + from, end - from, s.data() + g.begin, w);
-      return hit ? static_cast<std::size_t>(static_cast<const char*>(hit) - base) : std::string_view::npos;
-    }
+    if (g.plain()) return find_plain(s.data() + g.begin, w, base, from, end);
     // A short search tests each start; a long one runs shift-and: bit k of
     // the state says the last k + 1 bytes match the first k + 1 tokens, and
     // a table gives, for each byte, the tokens that accept it.
