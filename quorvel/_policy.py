@@ -118,7 +118,7 @@ class Policy:
         self._origins: Tuple[Optional[str], ...] = tuple(origins)
         self._index = {key: tuple(value) for key, value in index.items()}
         self._loose = tuple(loose)
-        self._probes = tuple(_probe(directives[i], i) for i in loose)
+        self._probes = tuple(_probe(directives[i], k) for k, i in enumerate(loose))
         self._uses = [0] * len(directives)
         self._lock = threading.Lock()
 
