@@ -116,7 +116,8 @@ class Source:
 
 def _json_error(source: Source, e: json.JSONDecodeError, fmt: str, line_offset: int = 0) -> FormatError:
     what = "truncated" if e.msg.startswith("Expecting") and e.pos >= len(e.doc) - 1 else "malformed"
-    return source.error(f"{e.lineno + line_offset}:{e.colno}", f"{what} {fmt} JSON: {e.msg}")
+    label = "" if fmt == "JSON" else f" ({fmt})"
+    return source.error(f"{e.lineno + line_offset}:{e.colno}", f"{what} JSON{label}: {e.msg}")
 
 
 def _document(source: Source, data: bytes, fmt: str) -> Any:
@@ -178,59 +179,82 @@ class Sarif(Reader):
             results = run.get("results") or []
             if not isinstance(results, list):
                 raise src.error("", f"runs[{r}].results: not an array ({fmt})")
+            # What one rule and one artifact give, worked out once per run.
+            known: Dict[Tuple[str, Any], Tuple[Optional[str], Any]] = {}
+            places: Dict[Tuple[str, Any], str] = {}
             for i, res in enumerate(results):
-                at = f"runs[{r}].results[{i}]"
-                if not isinstance(res, dict):
-                    raise src.error("", f"{at}: not an object ({fmt})")
-                rule = None
-                code = res.get("ruleId")
-                index = res.get("ruleIndex")
-                if isinstance(index, int) and 0 <= index < len(rules) and isinstance(rules[index], dict):
-                    rule = rules[index]
-                if not isinstance(code, str):
-                    ref = res.get("rule")
-                    code = ref.get("id") if isinstance(ref, dict) else None
-                    if not isinstance(code, str) and rule is not None:
-                        code = rule.get("id")
-                    if not isinstance(code, str):
-                        raise src.error("", f"{at}: no 'ruleId' ({fmt})")
-                if rule is None:
-                    rule = by_id.get(code)
-                symbol = None
-                level = res.get("level")
-                if rule is not None:
-                    symbol = rule.get("name")
-                    if not isinstance(symbol, str):
-                        props = rule.get("properties")
-                        symbol = props.get("name") if isinstance(props, dict) else None
-                    if level is None:
-                        config = rule.get("defaultConfiguration")
-                        level = config.get("level") if isinstance(config, dict) else None
-                severity = SARIF_LEVELS.get(level if isinstance(level, str) else "warning")
-                if severity is None:
-                    raise src.error("", f"{at}: unknown level {level!r} ({fmt})")
                 try:
+                    code = res["ruleId"]
+                    index = res.get("ruleIndex")
                     physical = res["locations"][0]["physicalLocation"]
                     artifact = physical["artifactLocation"]
                     uri = artifact["uri"]
-                    assert isinstance(uri, str)
-                except (KeyError, IndexError, TypeError, AssertionError):
-                    raise src.error("", f"{at}: no locations[0].physicalLocation.artifactLocation.uri "
-                                    f"({fmt})") from None
-                base = artifact.get("uriBaseId")
-                base_uri = None
-                if isinstance(base, str) and isinstance(bases.get(base), dict):
-                    base_uri = bases[base].get("uri")
-                path = uri_path(uri, base_uri if isinstance(base_uri, str) else None)
+                    base = artifact.get("uriBaseId")
+                    if code.__class__ is not str or uri.__class__ is not str:
+                        raise TypeError
+                except (KeyError, IndexError, TypeError, AttributeError):
+                    code, index, physical, uri, base = self._slow(res, rules, f"runs[{r}].results[{i}]")
+                rule_info = known.get((code, index))
+                if rule_info is None:
+                    rule_info = known[code, index] = self._rule(code, index, rules, by_id)
+                symbol, default_level = rule_info
+                level = res.get("level", default_level)
+                severity = SARIF_LEVELS.get(level) if level.__class__ is str else None
+                if severity is None:
+                    raise src.error("", f"runs[{r}].results[{i}]: unknown level {level!r} ({fmt})")
+                scope = places.get((uri, base))
+                if scope is None:
+                    base_uri = bases.get(base) if isinstance(base, str) else None
+                    base_uri = base_uri.get("uri") if isinstance(base_uri, dict) else None
+                    scope = places[uri, base] = self.scopes(
+                        uri_path(uri, base_uri if isinstance(base_uri, str) else None))
                 region = physical.get("region")
                 line = column = 0
-                if isinstance(region, dict):
-                    line = region.get("startLine") if isinstance(region.get("startLine"), int) else 0
-                    column = region.get("startColumn") if isinstance(region.get("startColumn"), int) else 0
+                if region.__class__ is dict:
+                    line, column = region.get("startLine", 0), region.get("startColumn", 0)
                 message = res.get("message")
-                text = message.get("text", "") if isinstance(message, dict) else ""
-                yield Finding(tool, code, symbol if isinstance(symbol, str) else None, self.scopes(path), line,
-                              column, severity, text if isinstance(text, str) else "", res)
+                text = message.get("text", "") if message.__class__ is dict else ""
+                yield Finding(tool, code, symbol, scope, line if line.__class__ is int else 0,
+                              column if column.__class__ is int else 0, severity,
+                              text if text.__class__ is str else "", res)
+
+    @staticmethod
+    def _rule(code: str, index: Any, rules: List[Any], by_id: Dict[str, dict]) -> Tuple[Optional[str], Any]:
+        """The symbolic name and the default level of the rule of `code`."""
+        rule = rules[index] if isinstance(index, int) and 0 <= index < len(rules) else by_id.get(code)
+        if not isinstance(rule, dict):
+            return None, "warning"
+        symbol = rule.get("name")
+        if not isinstance(symbol, str):
+            props = rule.get("properties")
+            symbol = props.get("name") if isinstance(props, dict) else None
+        config = rule.get("defaultConfiguration")
+        level = config.get("level") if isinstance(config, dict) else None
+        return (symbol if isinstance(symbol, str) else None), (level if level is not None else "warning")
+
+    def _slow(self, res: Any, rules: List[Any], at: str) -> Tuple[str, Any, dict, str, Any]:
+        """The code, rule index, physical location, URI and base of a result that is
+        not in the usual form, or FormatError naming what is missing."""
+        src, fmt = self.source, self.name
+        if not isinstance(res, dict):
+            raise src.error("", f"{at}: not an object ({fmt})")
+        code, index = res.get("ruleId"), res.get("ruleIndex")
+        if not isinstance(code, str):
+            ref = res.get("rule")
+            code = ref.get("id") if isinstance(ref, dict) else None
+            if not isinstance(code, str) and isinstance(index, int) and 0 <= index < len(rules):
+                code = rules[index].get("id") if isinstance(rules[index], dict) else None
+            if not isinstance(code, str):
+                raise src.error("", f"{at}: no 'ruleId' ({fmt})")
+        try:
+            physical = res["locations"][0]["physicalLocation"]
+            artifact = physical["artifactLocation"]
+            uri = artifact["uri"]
+            if not isinstance(uri, str) or not isinstance(physical, dict):
+                raise TypeError
+        except (KeyError, IndexError, TypeError):
+            raise src.error("", f"{at}: no locations[0].physicalLocation.artifactLocation.uri ({fmt})") from None
+        return code, index, physical, uri, artifact.get("uriBaseId")
 
 
 class RuffJson(Reader):
@@ -489,7 +513,8 @@ def open_input(name: str, fmt: Optional[str], scopes: Scopes, tool: Optional[str
         if kind != fmt:
             raise source.error("", f"this is {kind or 'a JSON document'}, not {fmt}")
         return WHOLE[fmt](source, scopes, tool, doc)
-    numbered = enumerate(iter_lines(name, max_line=LINE_LIMIT if fmt else DOCUMENT_LIMIT), 1)
+    lines = iter_lines(name, max_line=LINE_LIMIT if fmt else DOCUMENT_LIMIT)
+    numbered = enumerate(lines, 1)
     if fmt in STREAMED:
         return STREAMED[fmt](source, scopes, tool, numbered)  # empty: no findings
     if fmt is not None:
@@ -513,14 +538,21 @@ def open_input(name: str, fmt: Optional[str], scopes: Scopes, tool: Optional[str
         if isinstance(obj, dict) and "file" in obj and "severity" in obj:
             return MypyJson(source, scopes, tool, _numbered(head, numbered))
     if first.startswith((b"{", b"[")):
-        size = 0
-        chunks = []
-        for _, line in _numbered(head, numbered):
-            size += len(line) + 1
-            if size > DOCUMENT_LIMIT:
-                raise source.error("", f"a JSON document over {DOCUMENT_LIMIT >> 20} MiB")
-            chunks.append(line)
-        doc = _document(source, b"\n".join(chunks), "JSON")
+        if name != "-":  # a file is read again, whole, faster than line by line
+            close = getattr(lines, "close", None)
+            if close is not None:
+                close()
+            data = read_bytes(name, limit=DOCUMENT_LIMIT)
+        else:
+            size = 0
+            chunks = []
+            for _, line in _numbered(head, numbered):
+                size += len(line) + 1
+                if size > DOCUMENT_LIMIT:
+                    raise source.error("", f"a JSON document over {DOCUMENT_LIMIT >> 20} MiB")
+                chunks.append(line)
+            data = b"\n".join(chunks)
+        doc = _document(source, data, "JSON")
         kind = _whole_kind(doc)
         if kind is None:
             raise source.error("", "a JSON document in no format known (" + ", ".join(FORMATS) + "); "

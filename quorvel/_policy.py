@@ -3,6 +3,7 @@ a fold skip the directives that cannot match its target, and a count of the
 folds in which each directive took part."""
 from __future__ import annotations
 
+import re
 import threading
 from typing import Dict, Iterable, List, NamedTuple, Optional, Sequence, Tuple, Union
 
@@ -13,6 +14,7 @@ from ._text import lint_verb
 
 # The bytes that make a NAME or PATH more than the one text it spells.
 _GLOB_OPEN = frozenset("*?[{")
+_GLOB_OPEN_RE = re.compile(r"[*?\[{]")
 
 
 def literal_text(pattern: str) -> Optional[str]:
@@ -20,7 +22,7 @@ def literal_text(pattern: str) -> Optional[str]:
     brace group (no unescaped `*`, `?`, `[` or `{`), with every `\\x` read as x;
     None otherwise."""
     if "\\" not in pattern:
-        return None if any(c in _GLOB_OPEN for c in pattern) else pattern
+        return None if _GLOB_OPEN_RE.search(pattern) else pattern
     out = []
     i, n = 0, len(pattern)
     while i < n:
@@ -34,6 +36,17 @@ def literal_text(pattern: str) -> Optional[str]:
         out.append(c)
         i += 1
     return "".join(out)
+
+
+def leading_text(pattern: str) -> Optional[str]:
+    """The first character of every text that glob `pattern` matches ("" when it
+    matches only the empty text), or None when that is not fixed."""
+    if not pattern:
+        return ""
+    first = pattern[0]
+    if first == "\\":
+        return pattern[1] if len(pattern) > 1 else first
+    return None if first in _GLOB_OPEN else first
 
 
 def _probe(d: Directive, index: int) -> Directive:
@@ -85,40 +98,55 @@ class Policy:
     kept under a lock, so one policy can serve many threads.
     """
 
-    __slots__ = ("_directives", "_origins", "_index", "_loose", "_probes", "_uses", "_lock")
+    __slots__ = ("_directives", "_origins", "_index", "_loose", "_probes", "_leading", "_uses", "_lock")
 
     def __init__(self, items: Iterable[Item]) -> None:
         directives: List[Directive] = []
         origins: List[Optional[str]] = []
-        for item in items:
+        index: Dict[Tuple[str, Optional[str]], List[int]] = {}
+        loose: List[int] = []
+        verbs: Dict[str, Optional[str]] = {}
+        for i, item in enumerate(items):
             if isinstance(item, Directive):
-                directive, origin = item, None
+                d, origin = item, None
             elif isinstance(item, tuple) and len(item) == 2 and isinstance(item[0], Directive):
-                directive, origin = item
+                d, origin = item
                 if origin is not None and not isinstance(origin, str):
                     raise TypeError(f"Policy: an origin is a str or None, not {type(origin).__name__}")
             else:
                 raise TypeError(f"Policy: expected a Directive or a (Directive, origin) pair, "
                                 f"not {type(item).__name__}")
-            directives.append(directive)
+            directives.append(d)
             origins.append(origin)
-        index: Dict[Tuple[str, Optional[str]], List[int]] = {}
-        loose: List[int] = []
-        for i, d in enumerate(directives):
-            verb = lint_verb(d.action)
+            action = d.action
+            verb = verbs.get(action, "")
+            if verb == "":
+                verb = verbs[action] = lint_verb(action)
             if verb is None or verb == "set":
                 continue
             name = literal_text(d.name)
-            path = None if d.path is None else literal_text(d.path)
-            if name is None or (d.path is not None and path is None):
+            glob_path = d.path
+            path = None if glob_path is None else literal_text(glob_path)
+            if name is None or (glob_path is not None and path is None):
                 loose.append(i)
             else:
-                index.setdefault((name, path), []).append(i)
+                key = (name, path)
+                if key in index:
+                    index[key].append(i)
+                else:
+                    index[key] = [i]
         self._directives: Tuple[Directive, ...] = tuple(directives)
         self._origins: Tuple[Optional[str], ...] = tuple(origins)
         self._index = {key: tuple(value) for key, value in index.items()}
         self._loose = tuple(loose)
-        self._probes = tuple(_probe(directives[i], k) for k, i in enumerate(loose))
+        # The unindexed directives as probes, by the first character of their NAME's
+        # texts: a target's names pick their groups and the probes without one.
+        probes = [_probe(directives[i], k) for k, i in enumerate(loose)]
+        leading: Dict[Optional[str], List[Directive]] = {}
+        for probe in probes:
+            leading.setdefault(leading_text(probe.name), []).append(probe)
+        self._probes = tuple(leading.pop(None, ()))
+        self._leading = {c: tuple(group) for c, group in leading.items()}
         self._uses = [0] * len(directives)
         self._lock = threading.Lock()
 
@@ -143,10 +171,26 @@ class Policy:
                  scopes: Optional[Sequence[str]] = None) -> List[int]:
         """The positions, in order, of the lint directives that match the target
         (what a fold onto it uses). TypeError for arguments that `lint_fold` refuses."""
-        # The probe fold checks the target's types as lint_fold does, and finds the
-        # unindexed directives that match.
-        found = lint_fold("warning", self._probes, names, qualifier=qualifier, scopes=scopes)[2]
-        hits = [self._loose[int(n)] for n in found]
+        return self._hits(names, qualifier, scopes, True)
+
+    def _hits(self, names: Sequence[str], qualifier: Optional[str], scopes: Optional[Sequence[str]],
+              check: bool) -> List[int]:
+        if check:  # the target's types, as lint_fold checks them
+            lint_fold("warning", (), names, qualifier=qualifier, scopes=scopes)
+        probes = self._probes
+        if self._leading:
+            get_group = self._leading.get
+            for lead in {name[:1] for name in names}:
+                group = get_group(lead)
+                if group is not None:
+                    probes = probes + group
+        if probes:
+            # The probe fold checks the target's types as lint_fold does, and finds the
+            # unindexed directives that match.
+            found = lint_fold("warning", probes, names, qualifier=qualifier, scopes=scopes)[2]
+            hits = [self._loose[int(n)] for n in found]
+        else:
+            hits = []
         if self._index:
             get = self._index.get
             keys: List[Optional[str]] = [None]
@@ -160,8 +204,8 @@ class Policy:
                         if (kind is None or kind == qualifier) and i not in seen:
                             seen.add(i)
                             hits.append(i)
-            if seen and len(hits) > 1:
-                hits.sort()
+        if len(hits) > 1:
+            hits.sort()
         return hits
 
     def lint_fold(self, current: str, names: Sequence[str], *, qualifier: Optional[str] = None,
@@ -176,7 +220,11 @@ class Policy:
         the directives used in it (whose notes are the fold's notes)."""
         if not isinstance(current, str):
             return lint_fold(current, [], names, qualifier=qualifier, scopes=scopes), []
-        hits = self.matching(names, qualifier=qualifier, scopes=scopes)
+        # Unchecked arguments fail in the fold below, with lint_fold's own TypeError.
+        try:
+            hits = self._hits(names, qualifier, scopes, False)
+        except TypeError:
+            hits = self._hits(names, qualifier, scopes, True)
         ds = self._directives
         result = lint_fold(current, [ds[i] for i in hits], names, qualifier=qualifier, scopes=scopes)
         if hits:

@@ -202,7 +202,7 @@ def test_sarif_suppression_level_and_notes(inputs):
 
 
 BAD = [
-    ("sarif", b'{"runs": [', "in.txt:1:11: truncated sarif JSON"),
+    ("sarif", b'{"runs": [', "in.txt:1:11: truncated JSON (sarif)"),
     ("sarif", b'{"runs": [{"tool": {"driver": {}}}]}', "runs[0].tool.driver: no 'name'"),
     ("sarif", b"[]", "this is ruff-json, not sarif"),
     ("ruff-json", b'[{"filename": "a.py"}]', "[0]: no 'code'"),
