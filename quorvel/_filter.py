@@ -9,14 +9,14 @@ import os
 import shutil
 import sys
 import tempfile
-from typing import IO, Any, Callable, Iterator, List, Optional, Tuple
+from typing import IO, Any, Callable, Dict, Iterator, List, Optional, Tuple
 
 from _quorvel import DirectiveError, expand
 
 from . import _formats as fm
 from ._escape import _kind_text, escape
 from ._policy import Policy
-from ._read import ReadError
+from ._read import ReadError, shown
 from ._text import directive_lines, lint_verb
 from .cli import DirectiveAction, Sourced, read_source
 
@@ -146,28 +146,30 @@ class Output:
     file beside OUT renamed over it, or a spooled copy for standard output."""
 
     def __init__(self, path: Optional[str]) -> None:
-        self.path = path
+        self.path = None if path == "-" else path
+        self.temp = ""
         self.file: IO[str]
-        if path is None or path == "-":
+        if self.path is None:
             self.file = tempfile.SpooledTemporaryFile(max_size=16 << 20, mode="w+", encoding="utf-8")
         else:
-            folder = os.path.dirname(os.path.abspath(path))
+            folder = os.path.dirname(os.path.abspath(self.path))
             try:
                 fd, self.temp = tempfile.mkstemp(dir=folder, prefix=".quorvel-", suffix=".tmp")
             except OSError as e:
-                raise ReadError(f"{path}: cannot write: {e.strerror}") from None
+                raise ReadError(f"{self.path}: cannot write: {e.strerror}") from None
             self.file = os.fdopen(fd, "w", encoding="utf-8")
 
     def __enter__(self) -> IO[str]:
         return self.file
 
     def __exit__(self, kind: Any, value: Any, tb: Any) -> None:
+        path = self.path
         if kind is not None:
             self.file.close()
-            if self.path not in (None, "-"):
+            if path is not None:
                 os.unlink(self.temp)
             return
-        if self.path in (None, "-"):
+        if path is None:
             self.file.seek(0)
             shutil.copyfileobj(self.file, sys.stdout)
             sys.stdout.flush()
@@ -176,14 +178,14 @@ class Output:
         try:
             self.file.close()
             try:
-                mode = os.stat(self.path).st_mode & 0o7777
+                mode = os.stat(path).st_mode & 0o7777
             except OSError:
                 mode = 0o666 & ~_umask()
             os.chmod(self.temp, mode)
-            os.replace(self.temp, self.path)
+            os.replace(self.temp, path)
         except OSError as e:
             os.unlink(self.temp)
-            raise ReadError(f"{self.path}: cannot write: {e.strerror}") from None
+            raise ReadError(f"{path}: cannot write: {e.strerror}") from None
 
 
 def _umask() -> int:
@@ -192,13 +194,13 @@ def _umask() -> int:
     return mask
 
 
-def _suppressions(policy: Policy, hits: List[int]) -> List[dict]:
+def _suppressions(policy: Policy, hits: List[int]) -> List[Dict[str, Any]]:
     """SARIF suppression objects for the suppressing directives among `hits`."""
     out = []
     for i in hits:
         d = policy.directives[i]
         if lint_verb(d.action) == "suppress":
-            entry: dict = {"kind": "external"}
+            entry: Dict[str, Any] = {"kind": "external"}
             if d.note is not None:
                 entry["justification"] = d.note
             origin = policy.origins[i]
@@ -306,11 +308,11 @@ def explain_finding(args: argparse.Namespace) -> int:
         if number == args.finding:
             break
     else:
-        raise ReadError(f"{fm.shown(args.input)}: no finding {args.finding} (there are fewer)")
+        raise ReadError(f"{shown(args.input)}: no finding {args.finding} (there are fewer)")
     print(f"finding {args.finding}: {finding.where()} ({finding.tool}, {finding.severity}): {finding.message}")
-    shown = sourced
+    listed = sourced
     if len(sourced) > 50:  # a baseline: only the directives that can matter
         hits = set(Policy(sourced).matching(finding.names, qualifier=finding.tool, scopes=[finding.path]))
-        shown = [s for i, s in enumerate(sourced) if i in hits]
-        print(f"({len(sourced) - len(shown)} of {len(sourced)} directives do not match and are not shown)")
-    return run_explain(shown, finding.names, finding.tool, [finding.path], finding.severity)
+        listed = [s for i, s in enumerate(sourced) if i in hits]
+        print(f"({len(sourced) - len(listed)} of {len(sourced)} directives do not match and are not shown)")
+    return run_explain(listed, finding.names, finding.tool, [finding.path], finding.severity)

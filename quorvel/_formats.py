@@ -171,7 +171,7 @@ class Sarif(Reader):
                            f"runs[{r}].tool", fmt)
             tool = self.tool or _need(src, driver, "name", str, f"runs[{r}].tool.driver", fmt).lower()
             rules = driver.get("rules") if isinstance(driver.get("rules"), list) else []
-            by_id: Dict[str, dict] = {}
+            by_id: Dict[str, Dict[str, Any]] = {}
             for rule in rules:
                 if isinstance(rule, dict) and isinstance(rule.get("id"), str):
                     by_id.setdefault(rule["id"], rule)
@@ -219,7 +219,7 @@ class Sarif(Reader):
                               text if text.__class__ is str else "", res)
 
     @staticmethod
-    def _rule(code: str, index: Any, rules: List[Any], by_id: Dict[str, dict]) -> Tuple[Optional[str], Any]:
+    def _rule(code: str, index: Any, rules: List[Any], by_id: Dict[str, Dict[str, Any]]) -> Tuple[Optional[str], Any]:
         """The symbolic name and the default level of the rule of `code`."""
         rule = rules[index] if isinstance(index, int) and 0 <= index < len(rules) else by_id.get(code)
         if not isinstance(rule, dict):
@@ -232,7 +232,7 @@ class Sarif(Reader):
         level = config.get("level") if isinstance(config, dict) else None
         return (symbol if isinstance(symbol, str) else None), (level if level is not None else "warning")
 
-    def _slow(self, res: Any, rules: List[Any], at: str) -> Tuple[str, Any, dict, str, Any]:
+    def _slow(self, res: Any, rules: List[Any], at: str) -> Tuple[str, Any, Dict[str, Any], str, Any]:
         """The code, rule index, physical location, URI and base of a result that is
         not in the usual form, or FormatError naming what is missing."""
         src, fmt = self.source, self.name
@@ -278,7 +278,7 @@ class RuffJson(Reader):
             if not isinstance(code, str):
                 raise src.error("", f"{at}: no 'code' ({fmt})")
             path = _need(src, obj, "filename", str, at, fmt)
-            loc = obj.get("location") if isinstance(obj.get("location"), dict) else {}
+            loc: Dict[str, Any] = obj["location"] if isinstance(obj.get("location"), dict) else {}
             symbol = obj.get("name") if isinstance(obj.get("name"), str) else None
             severity = SARIF_LEVELS.get(obj.get("severity") or "warning", "warning")
             yield Finding(tool, code, symbol, self.scopes(path), loc.get("row") or 0, loc.get("column") or 0,
@@ -343,8 +343,7 @@ class MypyJson(Reader):
                 raise src.error(at, f"unknown severity {kind!r} ({fmt})")
             code = obj.get("code")
             if not isinstance(code, str):
-                # mypy gives a note that explains the finding before it no code of its own
-                code = kind
+                code = str(kind)  # a note on the finding before it has no code of its own
             yield Finding(tool, code, None, self.scopes(path), obj.get("line") or 0, obj.get("column") or 0,
                           severity, str(obj.get("message", "")), obj)
 
@@ -409,7 +408,7 @@ class Outcome:
 
     __slots__ = ("severity", "dropped", "notes", "suppressions")
 
-    def __init__(self, severity: str, dropped: bool, notes: List[str], suppressions: List[dict]) -> None:
+    def __init__(self, severity: str, dropped: bool, notes: List[str], suppressions: List[Dict[str, Any]]) -> None:
         self.severity, self.dropped, self.notes, self.suppressions = severity, dropped, notes, suppressions
 
 
@@ -434,7 +433,7 @@ def write_sarif(reader: Sarif, out: IO[str], results: List[Tuple[Finding, Outcom
     out.write("\n")
 
 
-def _moved(obj: dict, key: str, finding: Finding, outcome: Outcome, table: Dict[str, str]) -> None:
+def _moved(obj: Dict[str, Any], key: str, finding: Finding, outcome: Outcome, table: Dict[str, str]) -> None:
     if outcome.severity != finding.severity:
         obj[key] = table[outcome.severity]
 
@@ -561,4 +560,3 @@ def open_input(name: str, fmt: Optional[str], scopes: Scopes, tool: Optional[str
     if _LINE.match(head[-1][1]):
         return Lines(source, scopes, tool, _numbered(head, numbered))
     raise source.error(str(head[-1][0]), "cannot tell the format (" + ", ".join(FORMATS) + "); give --format")
-

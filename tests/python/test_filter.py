@@ -106,8 +106,8 @@ def render(fmt):
         results = [{"ruleId": c, "level": lv, "message": {"text": "m"},
                     "locations": [{"physicalLocation": {"artifactLocation": {"uri": p}, "region": {"startLine": n}}}]}
                    for _, c, _, p, n, lv in FINDINGS]
-        return json.dumps({"version": "2.1.0", "runs": [{"tool": {"driver": {"name": "Ruff", "rules": rules}},
-                                                          "results": results}]}, indent=2)
+        run = {"tool": {"driver": {"name": "Ruff", "rules": rules}}, "results": results}
+        return json.dumps({"version": "2.1.0", "runs": [run]}, indent=2)
     if fmt == "ruff-json":
         return json.dumps([{"code": c, "name": s, "filename": p, "location": {"row": n, "column": 1},
                             "message": "m"} for _, c, s, p, n, _ in FINDINGS])

@@ -39,8 +39,8 @@ def outputs(tmp_path_factory):
     """The folder holding the copied packages and each tool's output on them."""
     root = tmp_path_factory.mktemp("stdlib")
     stdlib = Path(sysconfig.get_paths()["stdlib"])
-    for package in ("json", "email"):
-        shutil.copytree(stdlib / package, root / package, ignore=shutil.ignore_patterns("__pycache__"))
+    for part in ("json", "email"):
+        shutil.copytree(stdlib / part, root / part, ignore=shutil.ignore_patterns("__pycache__"))
     for name, (argv, _) in RUNS.items():
         done = subprocess.run([str(BIN / argv[0])] + argv[1:] + ["json", "email"], cwd=root, capture_output=True,
                               timeout=300)
