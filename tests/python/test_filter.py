@@ -231,3 +231,13 @@ def test_closed_pipe_is_quiet(tmp_path):
     cmd = f"{sys.executable} -m quorvel filter --format lines {big} | head -c 10"
     done = subprocess.run(["sh", "-c", cmd], capture_output=True, timeout=120)
     assert (done.stdout, done.stderr) == (b"a.py:0:1: ", b"")
+
+
+def test_docs_policy_session():
+    import doctest
+    import os
+    import re
+    doc = open(os.path.join(os.path.dirname(__file__), "..", "..", "docs", "filter.md"), encoding="utf-8").read()
+    session = "".join(re.findall(r"```python\n(.*?)```", doc, re.S))
+    test = doctest.DocTestParser().get_doctest(session, {}, "filter.md", "docs/filter.md", 0)
+    assert doctest.DocTestRunner().run(test) == (0, test.examples.__len__()) and test.examples

@@ -2,6 +2,7 @@
 pylint and mypy on a copy of part of the interpreter's standard library."""
 import json
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -99,3 +100,22 @@ def test_partial_directives_and_explain(outputs):
     assert all(m["type"] != "error" for m in left) and done.returncode == 0, codes
     why = quorvel(outputs, "explain", "-D", f"suppress:<pylint>{first.symbol}=why", "--finding", "1", "pylint.json")
     assert why.returncode == 0 and "matched: drops the target" in why.stdout and first.path in why.stdout
+
+
+def test_docs_walk_runs_as_written(tmp_path):
+    """Every command of docs/filter.md, in order, in an empty directory: the output and
+    the exit status (`# exit status N`, else 0) that the page shows."""
+    doc = (Path(__file__).resolve().parents[2] / "docs" / "filter.md").read_text()
+    steps = re.findall(r"^\$ (.*)\n((?:(?!\$ |```).*\n)*)", "".join(re.findall(r"```console\n(.*?)```", doc, re.S)),
+                       re.M)
+    shim = tmp_path / "bin"
+    shim.mkdir()
+    (shim / "python3").symlink_to(sys.executable)
+    env = dict(ENV, PATH=f"{shim}{os.pathsep}{BIN}{os.pathsep}{os.environ['PATH']}")
+    work = tmp_path / "work"
+    work.mkdir()
+    assert len(steps) >= 8
+    for command, shown in steps:
+        status = re.search(r"# exit status (\d+)$", command)
+        done = subprocess.run(["bash", "-c", command], cwd=work, env=env, capture_output=True, text=True, timeout=120)
+        assert (done.stdout + done.stderr, done.returncode) == (shown, int(status.group(1)) if status else 0), command
