@@ -2,9 +2,11 @@
 reference fold of each finding."""
 import io
 import json
+import signal
 import subprocess
 import sys
 import threading
+import time
 
 import pytest
 from hypothesis import HealthCheck, given, settings
@@ -225,6 +227,25 @@ def test_bad_input_exits_2_and_writes_nothing(tmp_path, monkeypatch, fmt, data, 
     assert list(tmp_path.iterdir()) == [tmp_path / "in.txt"]
 
 
+def test_a_document_over_the_limit_is_refused(tmp_path, monkeypatch):
+    monkeypatch.setattr(fm, "DOCUMENT_LIMIT", 100)
+    monkeypatch.chdir(tmp_path)
+    (tmp_path / "in.sarif").write_text(render("sarif"))
+    status, out, err = run(["filter", "in.sarif"])
+    assert (status, out) == (2, "") and err.startswith("python -m quorvel: in.sarif")
+
+
+def test_ctrl_c_ends_with_130_and_no_traceback():
+    child = subprocess.Popen([sys.executable, "-m", "quorvel", "filter", "--format", "lines"], stdin=subprocess.PIPE,
+                             stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    child.stdin.write(b"a.py:1:1: E1 m\n")
+    child.stdin.flush()
+    time.sleep(2)  # reading standard input, which stays open
+    child.send_signal(signal.SIGINT)
+    out, err = child.communicate(timeout=60)
+    assert (child.returncode, out, b"Traceback" in err) == (130, b"", False)
+
+
 def test_closed_pipe_is_quiet(tmp_path):
     big = tmp_path / "big.txt"
     big.write_text("".join(f"a.py:{i}:1: E1 m\n" for i in range(200000)))
@@ -240,4 +261,4 @@ def test_docs_policy_session():
     doc = open(os.path.join(os.path.dirname(__file__), "..", "..", "docs", "filter.md"), encoding="utf-8").read()
     session = "".join(re.findall(r"```python\n(.*?)```", doc, re.S))
     test = doctest.DocTestParser().get_doctest(session, {}, "filter.md", "docs/filter.md", 0)
-    assert doctest.DocTestRunner().run(test) == (0, test.examples.__len__()) and test.examples
+    assert test.examples and doctest.DocTestRunner().run(test) == (0, len(test.examples))
