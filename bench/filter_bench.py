@@ -33,6 +33,8 @@ from pathlib import Path
 
 import quorvel
 from quorvel.__main__ import main
+from quorvel._filter import baseline_lines
+from quorvel._formats import Scopes, open_input
 
 CODES = [f"{p}{n:03d}" for p in ("E", "F", "W", "B", "C", "PL") for n in range(1, 60)]
 PATHS = [f"src/pkg{p}/mod{m}.py" for p in range(40) for m in range(25)]
@@ -156,16 +158,12 @@ def beside_tools(tmp: Path, rounds: int, rng: random.Random) -> None:
         after = resource.getrusage(resource.RUSAGE_CHILDREN)
         linted = after.ru_utime + after.ru_stime - before.ru_utime - before.ru_stime
         out.write_bytes(done.stdout)
-        base = subprocess.run([sys.executable, "-m", "quorvel", "baseline", "--format", fmt, str(out)], cwd=root,
-                              capture_output=True, text=True, check=True).stdout.splitlines()
-        findings = sum(1 for _ in quorvel._formats.open_input(str(out), fmt, quorvel._formats.Scopes(str(root)))
-                       .findings())
-        lines = [line for line in base if not line.startswith("#")][:100] + glob_lines(100, rng)
-        rules = tmp / f"{tool}.rules"
-        rules.write_text("\n".join(lines) + "\n")
         cwd = os.getcwd()
-        os.chdir(root)
+        os.chdir(root)  # the findings' paths are relative to it
         try:
+            base, findings = baseline_lines(open_input(str(out), fmt, Scopes()))
+            rules = tmp / f"{tool}.rules"
+            rules.write_text("\n".join(base[:100] + glob_lines(100, rng)) + "\n")
             seconds = best(rounds, lambda: run_filter(["-D", f"@{rules}", "--format", fmt, str(out),
                                                        "-o", str(tmp / "o")]))
         finally:
@@ -179,12 +177,14 @@ def cli() -> None:
     parser.add_argument("--findings", type=int, default=100000)
     parser.add_argument("--rounds", type=int, default=3)
     parser.add_argument("--no-tools", action="store_true", help="leave out part 3")
+    parser.add_argument("--tools-only", action="store_true", help="only part 3")
     args = parser.parse_args()
     rng = random.Random(7)
     print(f"CPython {sys.version.split()[0]}, quorvel from {Path(quorvel.__file__).parent}")
     with tempfile.TemporaryDirectory() as tmp:
-        throughput(Path(tmp), args.findings, args.rounds, rng)
-        baseline_cost(Path(tmp), args.rounds, rng)
+        if not args.tools_only:
+            throughput(Path(tmp), args.findings, args.rounds, rng)
+            baseline_cost(Path(tmp), args.rounds, rng)
         if not args.no_tools:
             beside_tools(Path(tmp), args.rounds, rng)
 

@@ -17,7 +17,7 @@ from . import _formats as fm
 from ._escape import _kind_text, escape
 from ._policy import Policy
 from ._read import ReadError, shown
-from ._text import directive_lines, lint_verb
+from ._text import directive_lines, lint_verb, quoted
 from .cli import DirectiveAction, Sourced, read_source
 
 COMMANDS = ("filter", "baseline")
@@ -221,6 +221,7 @@ def outcomes(policy: Policy, reader: fm.Reader) -> Iterator[Tuple[fm.Finding, fm
 
 
 def run_filter(args: argparse.Namespace) -> int:
+    """`filter`: the findings that remain, written in their format; the exit status."""
     sourced: List[Sourced] = args.directives
     policy = Policy(sourced)
     reader = fm.open_input(args.input, args.format, fm.Scopes(), args.tool)
@@ -258,7 +259,7 @@ def run_filter(args: argparse.Namespace) -> int:
 
 
 def _explained(finding: fm.Finding, outcome: fm.Outcome) -> str:
-    from ._text import quoted
+    """One line of `filter --explain`: what the directives did to a finding."""
     what = []
     if outcome.dropped:
         what.append("dropped")
@@ -283,6 +284,7 @@ def baseline_lines(reader: fm.Reader) -> Tuple[List[str], int]:
 
 
 def run_baseline(args: argparse.Namespace) -> int:
+    """`baseline`: the directive file that suppresses every finding of the input."""
     reader = fm.open_input(args.input, args.format, fm.Scopes(), args.tool)
     lines, count = baseline_lines(reader)
     stamp = datetime.datetime.now(datetime.timezone.utc).replace(microsecond=0).isoformat()
