@@ -9,7 +9,8 @@ the findings that remain, in the form they came in:
     pylint-json2  pylint's --output-format=json2: an object with "messages"
     mypy-json     mypy's -O json: one object a line
     lines         PATH:LINE[:COL]: CODE MESSAGE (flake8, pycodestyle, ruff's
-                  concise output), and mypy's PATH:LINE[:COL]: error: MESSAGE  [CODE]
+                  concise output), mypy's PATH:LINE[:COL]: error: MESSAGE  [CODE],
+                  and pylint's parseable PATH:LINE: [ID(symbol), OBJECT] MESSAGE
 
 Line formats are read as a stream; the JSON documents are read whole, up to
 DOCUMENT_LIMIT bytes.
@@ -351,7 +352,10 @@ class MypyJson(Reader):
 # PATH:LINE[:COL]: CODE MESSAGE, or mypy's PATH:LINE[:COL]: LEVEL: MESSAGE  [CODE]
 _LINE = re.compile(rb"^(.+?):(\d+):(?:(\d+):)? ?(\S+)(?: (.*))?$")
 _MYPY_CODE = re.compile(rb"  \[([a-z0-9-]+)\]$")
-_SUMMARIES = (b"Found ", b"Success: ", b"All checks passed", b"[*] ", b"No fixes available")
+# pylint's parseable lines: PATH:LINE: [C0114(missing-module-docstring), OBJECT] MESSAGE
+_PYLINT_WORD = re.compile(r"\[([A-Z]\d{4})\(([a-z0-9-]+)\),")
+_SUMMARIES = (b"Found ", b"Success: ", b"All checks passed", b"[*] ", b"No fixes available", b"*************",
+              b"-----", b"Your code has been rated")
 _PYLINT_ID = re.compile(r"[CRWEFI]\d{4}")
 _PYLINT_CATEGORY = {"C": "info", "R": "info", "I": "info", "W": "warning", "E": "error", "F": "error"}
 
@@ -375,30 +379,43 @@ class Lines(Reader):
         self.lines = lines
 
     def findings(self) -> Iterator[Finding]:
+        # A finding is held until the next line shows whether that line continues
+        # its message: pylint's parseable messages (duplicate-code) take several lines.
+        pending: Optional[Finding] = None
         src = self.source
         for number, raw in self.lines:
-            if not raw.strip():
-                continue
-            m = _LINE.match(raw)
+            m = _LINE.match(raw) if raw.strip() else None
             if m is None:
-                if raw.startswith(_SUMMARIES):
-                    continue  # a tool's closing summary (mypy, ruff)
+                if pending is not None and pending.raw[1].startswith("["):
+                    pending.raw = (pending.raw[0] + b"\n" + raw, pending.raw[1])
+                    continue
+                if not raw.strip() or raw.startswith(_SUMMARIES):
+                    continue  # a tool's headings and closing summary (mypy, ruff, pylint)
                 raise src.error(str(number), "not PATH:LINE[:COL]: CODE MESSAGE (lines)")
+            if pending is not None:
+                yield pending
+                pending = None
             try:
                 path, line, col, word, rest = (g.decode("utf-8") if g is not None else None for g in m.groups())
             except UnicodeDecodeError as e:
                 raise src.error(str(number), f"not UTF-8 (byte {e.start})") from None
             assert path is not None and line is not None and word is not None
             rest = rest or ""
+            symbol = None
             if word.endswith(":") and word[:-1] in MYPY_SEVERITIES:
                 severity = MYPY_SEVERITIES[word[:-1]]
                 tagged = _MYPY_CODE.search(raw)
                 code = tagged.group(1).decode() if tagged else word[:-1]
                 tool = self.tool or "mypy"
+            elif word.startswith("[") and (pylint := _PYLINT_WORD.match(word)) is not None:
+                code, symbol = pylint.group(1), pylint.group(2)
+                severity, tool = lines_severity(code), self.tool or "pylint"
             else:
                 code, severity, tool = word, lines_severity(word), self.tool or "flake8"
-            yield Finding(tool, code, None, self.scopes(path), int(line), int(col or 0), severity, rest,
-                          (raw, word))
+            pending = Finding(tool, code, symbol, self.scopes(path), int(line), int(col or 0), severity, rest,
+                              (raw, word))
+        if pending is not None:
+            yield pending
 
 
 # ---------------------------------------------------------------- writing
@@ -522,9 +539,11 @@ def open_input(name: str, fmt: Optional[str], scopes: Scopes, tool: Optional[str
     head: List[Tuple[int, bytes]] = []
     for number, line in numbered:
         head.append((number, line))
-        if line.strip():
+        if line.strip() and not line.startswith(_SUMMARIES):
             break
     else:
+        if any(line.strip() for _, line in head):  # only a tool's summary: "All checks passed!"
+            return Lines(source, scopes, tool, iter(head))
         raise source.error("", f"empty input; no findings in any format ({', '.join(FORMATS)})")
     first = head[-1][1].lstrip()
     if first.startswith(b"\xef\xbb\xbf"):

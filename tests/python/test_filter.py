@@ -262,3 +262,15 @@ def test_docs_policy_session():
     session = "".join(re.findall(r"```python\n(.*?)```", doc, re.S))
     test = doctest.DocTestParser().get_doctest(session, {}, "filter.md", "docs/filter.md", 0)
     assert test.examples and doctest.DocTestRunner().run(test) == (0, len(test.examples))
+
+
+def test_lines_headings_summaries_and_continued_messages(tmp_path, monkeypatch):
+    monkeypatch.chdir(tmp_path)
+    (tmp_path / "in.txt").write_text("************* Module a\na.py:1: [R0801(duplicate-code), ] Similar lines\n"
+                                     "==a:[1:2]\n    x = 1\na.py:2: [C0114(missing-module-docstring), ] M\n")
+    assert run(["filter", "-D", "suppress:<pylint>duplicate-code", "in.txt"])[:2] == (
+        0, "a.py:2: [C0114(missing-module-docstring), ] M\n")
+    assert run(["filter", "-D", "suppress:C0114", "in.txt"])[:2] == (
+        0, "a.py:1: [R0801(duplicate-code), ] Similar lines\n==a:[1:2]\n    x = 1\n")
+    (tmp_path / "ok.txt").write_text("All checks passed!\n")
+    assert run(["filter", "ok.txt"]) == (0, "", "")

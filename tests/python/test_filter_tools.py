@@ -31,6 +31,7 @@ RUNS = {
                  "lines"),
     "flake8.txt": (["flake8", "--isolated"], "lines"),
     "pylint.json": (["pylint", "--output-format=json2", "--persistent=n"], "pylint-json2"),
+    "pylint.txt": (["pylint", "--output-format=parseable", "--persistent=n"], "lines"),
     "mypy.json": (["mypy", "--no-incremental", "-O", "json"], "mypy-json"),
 }
 
