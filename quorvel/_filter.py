@@ -6,7 +6,6 @@ import argparse
 import datetime
 import gc
 import os
-import shutil
 import sys
 import tempfile
 from typing import IO, Any, Callable, Dict, Iterator, List, Optional, Tuple
@@ -170,9 +169,19 @@ class Output:
                 os.unlink(self.temp)
             return
         if path is None:
+            # UTF-8 whatever the locale says, as the -o file is written.
             self.file.seek(0)
-            shutil.copyfileobj(self.file, sys.stdout)
             sys.stdout.flush()
+            raw = getattr(sys.stdout, "buffer", None)
+            while True:
+                chunk = self.file.read(1 << 20)
+                if not chunk:
+                    break
+                if raw is not None:
+                    raw.write(chunk.encode("utf-8"))
+                else:
+                    sys.stdout.write(chunk)
+            (raw or sys.stdout).flush()
             self.file.close()
             return
         try:

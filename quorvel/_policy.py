@@ -84,8 +84,9 @@ class Policy:
     A directive whose NAME and PATH are each one literal text (no unescaped `*`,
     `?`, `[` or `{`: what a baseline is made of) is indexed by those texts, so a
     fold looks only at the indexed directives whose NAME is one of the target's
-    names and whose PATH (if any) is one of its scopes, plus every other lint
-    directive. Settings and tokens that are no lint verb never take part.
+    names and whose PATH (if any) is one of its scopes, plus the other lint
+    directives whose NAME can match a text that starts as one of the names does.
+    Settings and tokens that are no lint verb never take part.
 
     A directive is *used* in a fold when it matches the target: a suppression
     drops it, an escalation or de-escalation steps it (even a step that the end
