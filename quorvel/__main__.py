@@ -58,18 +58,16 @@ def main(argv: Optional[List[str]] = None) -> int:
                               "each played.", epilog=EXPLAIN_EXAMPLE,
                               formatter_class=argparse.RawDescriptionHelpFormatter)
     why.add_argument("-D", dest="directives", action=DirectiveAction, sourced=True, required=True)
-    why.add_argument("--name", action="append", help="a name of the target (repeatable; required without --finding)")
+    why.add_argument("--name", action="append", required=True, help="a name of the target (repeatable)")
     why.add_argument("--scope", action="append", default=[], help="a location of the target (repeatable)")
     why.add_argument("--qualifier", metavar="KIND", help="the target's kind")
     why.add_argument("--severity", default="warning", metavar="LEVEL",
                      help="the current severity: error, warning (default) or info")
-    _filter.extend_explain(why)
     _filter.register(commands)
     args = parser.parse_args(argv)
-    if args.command in _filter.COMMANDS or args.command == "explain" and args.finding is not None:
-        return _filter.run(args)
-    if args.command == "explain" and not args.name:
-        why.error("the following arguments are required: --name (or --finding)")
+    status: Optional[int] = args.run(args) if getattr(args, "run", None) else None  # filter, baseline, ...
+    if status is not None:
+        return status
     if args.command == "check":
         return run_check(args.files, Verbs(args.verb) if args.verb else Verbs(lint=True))
     try:

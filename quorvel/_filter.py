@@ -16,7 +16,7 @@ from . import _formats as fm
 from ._escape import _kind_text, escape
 from ._policy import Policy
 from ._read import ReadError, shown
-from ._text import directive_lines, lint_verb, quoted
+from ._text import WHITE_SPACE, lint_verb, quoted
 from .cli import DirectiveAction, Sourced, read_source
 
 COMMANDS = ("filter", "baseline")
@@ -45,7 +45,8 @@ example:
 
 
 def register(commands: Any) -> None:
-    """Adds `filter` and `baseline` to argparse's subparsers object `commands`."""
+    """Adds `filter` and `baseline` to argparse's subparsers object `commands`, and
+    `--finding N` to its `explain`; each sets `run`, the function that runs it."""
     f = commands.add_parser("filter", help="apply directives to a linter's findings",
                             description="Apply directives to the findings a linter wrote and write the "
                             "findings that remain, in the same format.", epilog=FILTER_EXAMPLE,
@@ -64,6 +65,11 @@ def register(commands: Any) -> None:
                             epilog=BASELINE_EXAMPLE, formatter_class=argparse.RawDescriptionHelpFormatter)
     _input_arguments(b)
     b.add_argument("-o", dest="output", metavar="OUT", help="write here, whole or not at all (default: stdout)")
+    f.set_defaults(run=run)
+    b.set_defaults(run=run)
+    explain = commands.choices.get("explain")
+    if explain is not None:
+        extend_explain(explain)
 
 
 class FileDirectives(DirectiveAction):
@@ -80,13 +86,24 @@ class FileDirectives(DirectiveAction):
             except DirectiveError:
                 found = None
             if found is not None:
-                origins = [f"{value[1:]}:{number}" for number, _ in directive_lines(text)]
+                origins = [f"{value[1:]}:{number}" for number in _directive_numbers(text)]
                 if len(origins) == len(found) and all(self.verbs.refusal(a) is None for a in {d.action for d in found}):
                     items = list(getattr(namespace, self.dest, None) or [])
                     items += (Sourced(d, o) for d, o in zip(found, origins))
                     setattr(namespace, self.dest, items)
                     return
         super().__call__(parser, namespace, values, option_string)
+
+
+def _directive_numbers(text: str) -> Iterator[int]:
+    """The numbers of the lines of a directive file that hold a directive (not blank,
+    not a comment), as `expand` numbers them."""
+    if text.startswith("\ufeff"):
+        text = text[1:]
+    for number, line in enumerate(text.split("\n"), 1):
+        body = line.strip(WHITE_SPACE)
+        if body and not body.startswith("#"):
+            yield number
 
 
 def _input_arguments(parser: argparse.ArgumentParser) -> None:
@@ -98,7 +115,21 @@ def _input_arguments(parser: argparse.ArgumentParser) -> None:
 
 
 def extend_explain(parser: argparse.ArgumentParser) -> None:
-    """Adds `--finding N` and its input to the `explain` subcommand."""
+    """Adds `--finding N` and its input to the `explain` subcommand: with it, `--name`
+    is not needed and the finding is explained; without, explain runs as before."""
+    for action in parser._actions:
+        if "--name" in action.option_strings:
+            action.required = False
+    before = parser.get_default("run")
+
+    def dispatch(args: argparse.Namespace) -> Optional[int]:
+        if args.finding is not None:
+            return run(args)
+        if not args.name:
+            parser.error("the following arguments are required: --name (or --finding)")
+        return before(args) if before is not None else None
+
+    parser.set_defaults(run=dispatch)
     parser.add_argument("--finding", type=int, metavar="N",
                         help="explain the Nth finding (from 1) of INPUT instead of --name")
     parser.add_argument("--format", choices=fm.FORMATS, help="INPUT's format (with --finding)")
