@@ -3,7 +3,8 @@
 then with the rules of rules.txt given as a file and on standard input, then
 with bad directives; the review workflow on a Ladder; last, the quorvel
 package's tools: `python3 -m quorvel check` on the rules and on a file of
-typos, and `python3 -m quorvel explain` on one finding.
+typos, `python3 -m quorvel explain` on one finding, and `python3 -m quorvel
+filter` on flake8's findings on the sample.
 
 Every command is printed so that it can be pasted as it stands into a shell
 in examples/ (its PYTHONPATH names the module's directory and the package's),
@@ -90,8 +91,12 @@ def main():
     print("== 7. python3 -m quorvel explain: why a long line of the guide is only information")
     explained = run("explain", ["-m", "quorvel", "explain", "-D", "@" + RULES, "-D", INLINE, "--name", "long-line",
                                 "--qualifier", "md", "--scope", "sample/docs/guide.md"])
-    outcomes = (bad, missing, review, bad_verb, checked, typos, explained)
-    return 0 if outcomes == (2, 2, 0, 2, 0, 1, 0) else 1
+    print("== 8. python3 -m quorvel filter: flake8's findings on the sample (saved in flake8.txt) through "
+          "directives; what they did goes to standard error, and a suppression that matched nothing is named")
+    filtered = run("filter", ["-m", "quorvel", "filter", "-D", "suppress:<flake8>E501@sample/tests/*=tests may be long",
+                              "-D", "suppress:W291", "--explain", "--report-unused", "flake8.txt"])
+    outcomes = (bad, missing, review, bad_verb, checked, typos, explained, filtered)
+    return 0 if outcomes == (2, 2, 0, 2, 0, 1, 0, 1) else 1
 
 
 if __name__ == "__main__":

@@ -6,9 +6,10 @@ the compiled module `_quorvel` (`parse`, `expand`, `Directive`, `lint_fold`,
 
 - `escape(text)`: the NAME or PATH glob that matches exactly `text`;
 - `explain(...)`: a fold's result with the part each directive played in it;
+- `Policy(directives)`: directives built once for many lint folds, indexed;
 - pickling and copying of `Directive` and `Ladder` objects;
 - `quorvel.cli`: a repeatable `-D` option for argparse and click;
-- `python -m quorvel check FILE...` and `python -m quorvel explain ...`.
+- `python -m quorvel check`, `explain`, `filter` and `baseline`.
 """
 from __future__ import annotations
 
@@ -20,13 +21,14 @@ from _quorvel import Directive, DirectiveError, Ladder, expand, glob_match, lint
 from . import cli
 from ._escape import directive_text as _directive_text, escape
 from ._explain import Explanation, Trace, explain
+from ._policy import Policy
 
 # The distribution's version, stated once: the build and the wheel's metadata read this line.
 __version__ = "0.1.0"
 
 __all__ = [
     "parse", "glob_match", "expand", "lint_fold", "lint_settings", "Directive", "Ladder", "DirectiveError",
-    "escape", "explain", "Explanation", "Trace",
+    "escape", "explain", "Explanation", "Trace", "Policy",
 ]
 
 

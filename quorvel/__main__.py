@@ -17,7 +17,7 @@ from typing import List, NoReturn, Optional
 
 from _quorvel import DirectiveError
 
-from . import __version__
+from . import __version__, _filter
 from ._check import check_lines
 from ._read import iter_lines, shown
 from ._explain import Trace, explain
@@ -100,10 +100,9 @@ def build_parser() -> argparse.ArgumentParser:
                      help="the current severity: error, warning (default) or info")
     why.set_defaults(run=lambda args: run_explain(args.directives, args.name, args.qualifier, args.scope,
                                                   args.severity))
-    # >>> Subcommands of other modules of the package: each module has register(commands), which adds
-    # its parsers with commands.add_parser(...) and sets their `run` (see above). Add one line each:
-    #     _filter.register(commands)
-    # <<<
+    # Subcommands of other modules of the package: each module's register(commands) adds its
+    # parsers with commands.add_parser(...) and sets their `run` (see above).
+    _filter.register(commands)
     return parser
 
 

@@ -48,7 +48,7 @@ def test_demo_commands_reproduce_their_output_in_a_shell(tmp_path):
     demo = run_example("demo.py")
     assert demo.returncode == 0, demo.stdout + demo.stderr
     blocks = re.findall(r"^\$ ([^\n]*)\n(.*?)^\[[^\]\n]*: exit status (\d+)\]$", demo.stdout, re.M | re.S)
-    assert len(blocks) == 10
+    assert len(blocks) == 11
     env = env_with_module(tmp_path)
     for command, output, status in blocks:
         shell = subprocess.run(["bash", "-c", command], cwd=EXAMPLES, env=env, text=True, timeout=60,
