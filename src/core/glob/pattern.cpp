@@ -117,8 +117,8 @@ bool PatternView::matches(std::string_view text) const {
     case Literal:
       return m == h.source_len && (m == 0 || std::memcmp(src, text.data(), m) == 0);
     case HeadTail:
-      return m >= std::size_t{h.a} + h.b && std::memcmp(src, text.data(), h.a) == 0 &&
-             std::memcmp(src + h.source_len - h.b, text.data() + m - h.b, h.b) == 0;
+      return m >= std::size_t{h.a} + h.b && text.substr(0, h.a) == std::string_view(src, h.a) &&
+             text.substr(m - h.b) == std::string_view(src + h.source_len - h.b, h.b);
     case Segments: {
       const SegHead& g = *reinterpret_cast<const SegHead*>(body);
       const auto* segs = reinterpret_cast<const Seg*>(body + sizeof(SegHead));
