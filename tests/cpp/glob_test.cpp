@@ -338,6 +338,27 @@ TEST(Engine, AgreesWithReferenceOnRandomLongPatterns) {
   }
 }
 
+// A text that the alternative `alt` matches, its bytes drawn from `bytes`
+// where the tokens allow (a star takes up to three; a token that accepts
+// none of them takes 'z').
+std::string text_of(const std::vector<reference::Token>& alt, std::string_view bytes, std::mt19937& rng) {
+  std::string text;
+  for (const reference::Token& t : alt) {
+    if (t.kind == 's') {
+      for (unsigned r = rng() % 4; r > 0; --r) text += bytes[rng() % bytes.size()];
+    } else if (t.kind == 'l') {
+      text += static_cast<char>(t.byte);
+    } else {
+      std::string can;
+      for (char c : bytes) {
+        if (t.kind == '?' || t.member[static_cast<unsigned char>(c)]) can += c;
+      }
+      text += can.empty() ? 'z' : can[rng() % can.size()];
+    }
+  }
+  return text;
+}
+
 // Patterns of many classes (past the count at which the matcher reads
 // classes a column per byte) among stars, groups and literals, against
 // texts whose bytes the classes tell apart.
@@ -354,25 +375,7 @@ TEST(Engine, ManyClassesAgreeWithReference) {
     for (int k = 0; k < 12; ++k) {
       // A text that one alternative matches, then for half of them one byte
       // changed: matches and near misses.
-      std::string text;
-      for (const reference::Token& t : alts[rng() % alts.size()]) {
-        if (t.kind == 's') {
-          for (unsigned r = rng() % 4; r > 0; --r) text += "abcd"[rng() % 4];
-        } else if (t.kind == 'l') {
-          text += static_cast<char>(t.byte);
-        } else {
-          char c = 'd';
-          const unsigned from = rng() % 4;
-          for (unsigned i = 0; i < 4; ++i) {
-            const char pick = "abcd"[(from + i) % 4];
-            if (t.kind == '?' || t.member[static_cast<unsigned char>(pick)]) {
-              c = pick;
-              break;
-            }
-          }
-          text += c;
-        }
-      }
+      std::string text = text_of(alts[rng() % alts.size()], "abcd", rng);
       if (k % 2 == 1 && !text.empty()) text[rng() % text.size()] = "abcd"[rng() % 4];
       const bool want = reference_match(alts, text);
       hits += want;
@@ -464,20 +467,7 @@ TEST(Engine, InterleavedBracketsAndBracesAgreeWithReference) {
     const Pattern p = Pattern::compile(pat);
     expect_compact(pat);
     for (int k = 0; k < 8; ++k) {
-      std::string text;
-      for (const reference::Token& t : alts[rng() % alts.size()]) {
-        if (t.kind == 's') {
-          for (unsigned r = rng() % 3; r > 0; --r) text += "ab]-["[rng() % 5];
-        } else if (t.kind == 'l') {
-          text += static_cast<char>(t.byte);
-        } else {
-          std::string can;
-          for (char c : std::string("ab]-[!{},\\")) {
-            if (t.kind == '?' || t.member[static_cast<unsigned char>(c)]) can += c;
-          }
-          text += can.empty() ? 'z' : can[rng() % can.size()];
-        }
-      }
+      std::string text = text_of(alts[rng() % alts.size()], "ab]-[!{},\\", rng);
       if (k % 2 == 1 && !text.empty()) text[rng() % text.size()] = "ab]-["[rng() % 5];
       const bool want = reference_match(alts, text);
       hits += want;
