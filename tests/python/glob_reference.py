@@ -127,7 +127,8 @@ def _compiled(pattern):
     alts = expand(p)
     if alts is None:
         alts = [p]
-    return re.compile(b"|".join(b"(?:" + _regex(tokens(a)) + b")" for a in alts), re.DOTALL)
+    branches = dict.fromkeys(_regex(tokens(a)) for a in alts)  # in order, each once
+    return re.compile(b"|".join(b"(?:" + b + b")" for b in branches), re.DOTALL)
 
 
 def glob_match(pattern, text):
