@@ -206,6 +206,14 @@ TEST(Engine, WorkIsBoundedByTheSource) {
   const Work wr = work_of(ranged, "x", true), wt = work_of(twin, "x", false);
   EXPECT_LE(wr.compile, 10 * wt.compile);
   EXPECT_LE(wr.compile, 8 * ranged.size());
+  // Many classes open at once (one per choice) read the long rest once.
+  std::string forks = "{";
+  for (int i = 0; i < 500; ++i) {
+    forks += i ? ",[" : "[";
+    forks += std::to_string(i);
+  }
+  forks += "}" + std::string(20000, 'x') + "]";
+  EXPECT_LE(work_of(forks, "x", true).compile, 8 * forks.size());
 }
 #endif
 

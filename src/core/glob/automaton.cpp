@@ -322,15 +322,43 @@ struct AutomatonBuild {
       }
       open_now.swap(open_next);
       open_next.clear();
+      // How a choice reads an open class depends on the reader's control
+      // part alone, so each choice is read once per control part: open
+      // classes that share it add the same members and end alike.
+      struct Read {
+        std::uint32_t choice;
+        ClassReader<> from, to;  // `to` holds the members the choice adds
+        bool closed;
+        std::size_t at;
+      };
+      std::pmr::vector<Read> reads(&arena);
       for (const OpenClass& o : open_now) {
         for (std::uint32_t c = 0; c < nchoices; ++c) {
-          OpenClass r = o;
-          std::size_t at = 0;
-          QUORVEL_GLOB_COUNT(compile_steps, layers[l][c].size());
-          if (r.reader.read(layers[l][c], at)) {
-            close_class(r.start, r.reader.accepted(), l, c, static_cast<std::uint32_t>(at));
+          // A pending literal that the choice's first element (no bare dash)
+          // makes a member is made one now: the reading no longer depends on it.
+          ClassReader<> from = o.reader;
+          const std::string_view text = layers[l][c];
+          if (from.have_lit && !from.have_dash && !text.empty() && text[0] != '-') {
+            from.set.add(from.lit);
+            from.have_lit = false, from.lit = 0;
+          }
+          const Read* read = nullptr;
+          for (const Read& r : reads) {
+            if (r.choice == c && r.from.same_control(from)) read = &r;
+          }
+          if (!read) {
+            Read r{c, from, from, false, 0};
+            r.from.set = r.to.set = ByteSet{};
+            QUORVEL_GLOB_COUNT(compile_steps, layers[l][c].size());
+            r.closed = r.to.read(layers[l][c], r.at);
+            read = &reads.emplace_back(r);
+          }
+          OpenClass next{o.start, read->to};
+          next.reader.set |= from.set;
+          if (read->closed) {
+            close_class(next.start, next.reader.accepted(), l, c, static_cast<std::uint32_t>(read->at));
           } else {
-            add_open(r);
+            add_open(next);
           }
         }
       }
