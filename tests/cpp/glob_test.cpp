@@ -212,7 +212,8 @@ TEST(Engine, WorkIsBoundedByTheSource) {
     forks += i ? ",[" : "[";
     forks += std::to_string(i);
   }
-  forks += "}" + std::string(20000, 'x') + "]";
+  forks += '}';
+  forks.append(20000, 'x').push_back(']');
   EXPECT_LE(work_of(forks, "x", true).compile, 8 * forks.size());
 }
 #endif
