@@ -63,20 +63,10 @@ std::optional<Directive<LintAction>> as_lint(const Directive<>& d) {
 
 Folded fold(Severity current, const Target& target, const std::vector<Directive<LintAction>>& directives) {
   Folded out{current, false, {}};
-  core::directive::Combined c;
-  core::directive::combine(
-      directives, target, true,
-      [](const Directive<LintAction>& d) -> const core::directive::Selector* {
-        return d.action.counted() ? &d.selector() : nullptr;
-      },
-      [](const Directive<LintAction>& d) { return d.action.vote(); },
-      [&](std::string_view note) {
-        out.notes.emplace_back(note);
-        return true;
-      },
-      c);
-  out.severity = move(current, c.sum);
-  out.dropped = c.dropped;
+  const Outcome o = fold(current, target, directives, RecordAccess{},
+                         [&](std::string_view note) { out.notes.emplace_back(note); });
+  out.severity = o.severity;
+  out.dropped = o.dropped;
   return out;
 }
 

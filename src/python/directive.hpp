@@ -1,0 +1,109 @@
+// The Directive object: its layout, how the module makes one, and how the
+// core's folds reach the directives of a `directives` argument.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string_view>
+
+#include "core/directive/directive.hpp"
+#include "lint/lint.hpp"
+#include "python/convert.hpp"
+
+namespace quorvel::python {
+
+// A Directive object is one allocation that holds the whole directive, in
+// the order a fold reads it:
+//
+//   offset  part                 what it holds
+//   0       PyObject_VAR_HEAD    reference count, type, ob_size (the bytes after Head)
+//   24      Head (16 bytes)      what decides most non-matches: the lint verb and
+//                                the Gate (kind and NAME first bytes); then the
+//                                action's hash and length, and the built flag
+//   40      Selector             the core's parts: kind, compiled NAME, compiled
+//                                PATH, note (core/directive/directive.hpp)
+//   ...     action               the action token's bytes, verbatim
+//
+// A fold reads the first 40 bytes of a directive that cannot match, and
+// nothing else. Only parse and expand build one; an instance made some other
+// way (3.9 lets Python code replace a class's __new__) is zero-filled, has
+// `built` false and is refused by every use.
+struct PyDirective {
+  PyObject_VAR_HEAD
+
+  struct Head {
+    core::directive::Gate gate;  // decides most non-matches before the patterns
+    std::uint8_t verb;           // the lint verb (a LintAction value), or kNoVerb
+    std::uint32_t action_hash;   // the ladder vocabulary's hash of the action
+    std::uint32_t action_len;    // bytes of the action, after the Selector
+    bool built;                  // made by parse or expand
+  } head;
+
+  static constexpr std::uint8_t kNoVerb = 0xFF;
+
+  // The kind, NAME, PATH and note (built objects only).
+  const core::directive::Selector& selector() const {
+    return *reinterpret_cast<const core::directive::Selector*>(reinterpret_cast<const char*>(this) + sizeof *this);
+  }
+  // The action token, verbatim (built objects only).
+  std::string_view action() const {
+    return {reinterpret_cast<const char*>(&selector()) + selector().size(), head.action_len};
+  }
+  // Its lint verb, if the token is one.
+  std::optional<lint::LintAction> verb() const {
+    if (head.verb == kNoVerb) return std::nullopt;
+    return static_cast<lint::LintAction::Value>(head.verb);
+  }
+
+  // Ends what the object owns (its tp_dealloc): nothing, as it is all inline.
+  void destroy() {}
+};
+static_assert(sizeof(PyDirective) == 40, "the layout above");
+
+// A new Directive object with `action` and the parts laid out in it.
+PyObject* new_directive(std::string_view action, const core::directive::Parts& parts);
+
+// A new Directive object holding a copy of `record`.
+PyObject* new_directive(const core::directive::Directive<>& record);
+
+// The object behind `o` if it is a built Directive; otherwise null with
+// TypeError set.
+const PyDirective* built_directive(PyObject* o);
+
+// The items of a `directives` argument, in order, each a built Directive
+// held until the call returns.
+class HeldDirectives {
+ public:
+  HeldDirectives() = default;
+  HeldDirectives(const HeldDirectives&) = delete;
+  HeldDirectives& operator=(const HeldDirectives&) = delete;
+  ~HeldDirectives();
+
+  const PyDirective* const* begin() const { return items_.begin(); }
+  const PyDirective* const* end() const { return items_.end(); }
+
+ private:
+  friend bool to_directives(PyObject* o, HeldDirectives& out);
+  SmallVec<const PyDirective*, 16> items_;
+};
+
+// Converts a `directives` argument (any sequence but a str, whose items are
+// all built Directive objects).
+bool to_directives(PyObject* o, HeldDirectives& out);
+
+// How the core's folds reach a held Directive object.
+struct DirectiveAccess {
+  static void prefetch(const PyDirective* d) {
+    // The head may straddle two cache lines.
+    __builtin_prefetch(d);
+    __builtin_prefetch(reinterpret_cast<const char*>(d) + sizeof(PyDirective) - 1);
+  }
+  static std::optional<lint::LintAction> verb(const PyDirective* d) { return d->verb(); }
+  static const core::directive::Gate& gate(const PyDirective* d) { return d->head.gate; }
+  static const core::directive::Selector& selector(const PyDirective* d) { return d->selector(); }
+  static std::string_view action(const PyDirective* d) { return d->action(); }
+  static std::uint32_t action_hash(const PyDirective* d) { return d->head.action_hash; }
+};
+
+}  // namespace quorvel::python
