@@ -90,6 +90,8 @@ struct VerbAccess {
   template <class D>
   const core::directive::Gate& gate(const D& d) const { return a.gate(d); }
   template <class D>
+  void prefetch_match(const D& d) const { a.prefetch_match(d); }
+  template <class D>
   const core::directive::Selector& selector(const D& d) const { return a.selector(d); }
   template <class D>
   core::directive::Vote vote(const D& d) const { return a.verb(d)->vote(); }
@@ -100,7 +102,8 @@ struct VerbAccess {
 // others are matched, and each matching one's note goes to `note(text)` in
 // order. The fold reaches a directive `d` through `access`:
 //   access.verb(d) -> std::optional<LintAction>, and
-//   access.prefetch(d), access.gate(d), access.selector(d) as combine reads them.
+//   access.prefetch(d), access.gate(d), access.prefetch_match(d) and
+//   access.selector(d) as combine reads them.
 template <class Range, class Access, class NoteSink>
 Outcome fold(Severity current, const Target& target, const Range& directives, const Access& access,
              NoteSink&& note) {
@@ -113,6 +116,7 @@ struct RecordAccess {
   static void prefetch(const Directive<LintAction>& d) { __builtin_prefetch(d.parts.head()); }
   static std::optional<LintAction> verb(const Directive<LintAction>& d) { return d.action; }
   static const core::directive::Gate& gate(const Directive<LintAction>& d) { return d.gate(); }
+  static void prefetch_match(const Directive<LintAction>& d) { d.selector().prefetch(); }
   static const core::directive::Selector& selector(const Directive<LintAction>& d) { return d.selector(); }
 };
 

@@ -23,8 +23,12 @@ thread_local Scratch t_scratch;
 }  // namespace
 
 Keep::~Keep() {
-  for (PyObject* o : refs_) Py_DecRef(o);
-  for (char* p : blocks_) ::operator delete(p);
+  for (PyObject* o : refs_) Py_DECREF(o);
+  while (blocks_) {
+    char* next;
+    std::memcpy(&next, blocks_, sizeof next);
+    ::operator delete(std::exchange(blocks_, next));
+  }
   if (area_) area_->used = mark_;
 }
 
@@ -48,10 +52,10 @@ char* Keep::scratch_elsewhere(std::size_t n) {
     area_->used += n;
     return p;
   }
-  blocks_.reserve(blocks_.size() + 1);
-  char* p = static_cast<char*>(::operator new(n));
-  blocks_.push_back(p);
-  return p;
+  char* block = static_cast<char*>(::operator new(sizeof(char*) + n));
+  std::memcpy(block, &blocks_, sizeof blocks_);
+  blocks_ = block;
+  return block + sizeof(char*);
 }
 
 void Keep::unscratch(char* end_of_use) {
@@ -68,23 +72,13 @@ void Keep::unscratch(char* end_of_use) {
 
 // --- text -------------------------------------------------------------------------------
 
-bool to_text(PyObject* o, std::string_view& out, Keep& keep, bool hold) {
-  if (!PyUnicode_Check(o)) {
-    PyErr_Format(PyExc_TypeError, "expected str, got %s", type_name(o).c_str());
-    return false;
-  }
-  if (g_modern) {
-    Py_ssize_t n = 0;
-    const char* p = PyUnicode_AsUTF8AndSize(o, &n);
-    if (!p) return false;
-    if (hold) keep.hold(o);
-    out = std::string_view(p, static_cast<std::size_t>(n));
-    return true;
-  }
-  // 3.9: the stable ABI has no view of a str's UTF-8. A short str is copied
-  // out as code points and encoded here, with no temporary object; a long
-  // one, or one holding a surrogate, goes through the interpreter's encoder
-  // (which then raises its own exact error).
+namespace {
+
+// 3.9: the stable ABI has no view of a str's UTF-8. A short str is copied
+// out as code points and encoded here, with no temporary object; a long
+// one, or one holding a surrogate, goes through the interpreter's encoder
+// (which then raises its own exact error).
+[[gnu::noinline]] bool to_text_39(PyObject* o, std::string_view& out, Keep& keep) {
   const Py_ssize_t len = PyUnicode_GetLength(o);
   if (len < 0) return false;
   constexpr Py_ssize_t kShort = 128;
@@ -135,6 +129,22 @@ bool to_text(PyObject* o, std::string_view& out, Keep& keep, bool hold) {
   return true;
 }
 
+}  // namespace
+
+bool to_text(PyObject* o, std::string_view& out, Keep& keep, bool hold) {
+  if (!is_str(o)) {
+    PyErr_Format(PyExc_TypeError, "expected str, got %s", type_name(o).c_str());
+    return false;
+  }
+  if (!g_modern) return to_text_39(o, out, keep);
+  Py_ssize_t n = 0;
+  const char* p = PyUnicode_AsUTF8AndSize(o, &n);
+  if (!p) return false;
+  if (hold) keep.hold(o);
+  out = std::string_view(p, static_cast<std::size_t>(n));
+  return true;
+}
+
 bool arg_text(PyObject* o, const char* param, std::string_view& out, Keep& keep) {
   if (to_text(o, out, keep, false)) return true;
   name_argument_error(param);
@@ -165,7 +175,7 @@ bool to_text_list(PyObject* o, VecBase<std::string_view>& out, Keep& keep) {
           ++i;
           return true;
         }
-        if (!PyUnicode_Check(item)) {
+        if (!is_str(item)) {
           PyErr_Format(PyExc_TypeError, "item %zd: expected str, got %s", i, type_name(item).c_str());
           return false;
         }

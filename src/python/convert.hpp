@@ -28,6 +28,13 @@ class VecBase {
   VecBase(const VecBase&) = delete;
   VecBase& operator=(const VecBase&) = delete;
 
+  // Appends `n` values left for the caller to set, and gives the first.
+  T* extend(std::size_t n) {
+    reserve(size_ + n);
+    T* first = data_ + size_;
+    size_ += n;
+    return first;
+  }
   // Appends one value (std::bad_alloc when the heap is exhausted).
   void push_back(const T& v) {
     if (size_ == cap_) grow(cap_ * 2);
@@ -73,10 +80,10 @@ class VecBase {
 template <class T, std::size_t N>
 class SmallVec : public VecBase<T> {
  public:
-  SmallVec() : VecBase<T>(storage_, N) {}
+  SmallVec() : VecBase<T>(reinterpret_cast<T*>(storage_), N) {}
 
  private:
-  T storage_[N];
+  alignas(T) unsigned char storage_[N * sizeof(T)];  // raw: nothing to construct
 };
 
 // What one call keeps alive until it returns: references, and scratch bytes
@@ -96,7 +103,7 @@ class Keep {
   // Holds one more reference to a borrowed object.
   void hold(PyObject* o) {
     refs_.reserve(refs_.size() + 1);  // may throw before the reference is taken
-    Py_IncRef(o);
+    Py_INCREF(o);
     refs_.push_back(o);
   }
   // `n` bytes of scratch space that stay put until the call returns.
@@ -115,13 +122,16 @@ class Keep {
   char* scratch_elsewhere(std::size_t n);
 
   SmallVec<PyObject*, 8> refs_;  // references to drop
-  SmallVec<char*, 2> blocks_;    // heap scratch blocks to free
+  char* blocks_ = nullptr;       // heap scratch blocks to free, each led by the next's address
   char* local_ = nullptr;        // the caller's scratch bytes, if any
   std::size_t local_size_ = 0;   // how many
   std::size_t local_used_ = 0;   // how many are in use
   struct Scratch* area_ = nullptr;  // the thread's scratch area, once this call has used it
   std::size_t mark_ = 0;            // where this call's use of it began
 };
+
+// Whether `o` is a str (or subclass), the exact type without a call.
+inline bool is_str(PyObject* o) { return Py_TYPE(o) == &PyUnicode_Type || PyUnicode_Check(o); }
 
 // Text: a str (or subclass) as UTF-8, through the interpreter's strict
 // encoder. With `hold`, the str is held (for items of containers, which
@@ -179,12 +189,15 @@ template <class Expect, class Each>
 bool for_each_item(PyObject* o, Expect&& expect, Each&& each) {
   const bool list = PyList_CheckExact(o);
   if (list || PyTuple_CheckExact(o)) {
-    const Py_ssize_t n = list ? PyList_Size(o) : PyTuple_Size(o);
+    const Py_ssize_t n = Py_SIZE(o);  // an exact list or tuple: its length
     expect(n);
     for (Py_ssize_t i = 0; i < n; ++i) {
-      // `each` may run code that shortens the list: read no further.
-      if (list && i >= PyList_Size(o)) break;
-      if (!each(list ? PyList_GetItem(o, i) : PyTuple_GetItem(o, i))) return false;
+      PyObject* item = list ? PyList_GetItem(o, i) : PyTuple_GetItem(o, i);
+      if (!item) {  // `each` ran code that shortened the list: read no further
+        PyErr_Clear();
+        break;
+      }
+      if (!each(item)) return false;
     }
     return true;
   }

@@ -184,37 +184,65 @@ const PyDirective* built_directive(PyObject* o) {
 
 // --- the `directives` argument -------------------------------------------------------------
 
+// How many items ahead the loops that hold and release directives ask for
+// an object's memory: they do little with each, so they run far ahead.
+constexpr std::size_t kHoldAhead = 32;
+
 HeldDirectives::~HeldDirectives() {
-  const std::size_t n = items_.size();
-  for (std::size_t i = 0; i < n; ++i) {
-    if (i + core::directive::kPrefetchAhead < n) __builtin_prefetch(items_[i + core::directive::kPrefetchAhead]);
-    Py_DecRef(reinterpret_cast<PyObject*>(const_cast<PyDirective*>(items_[i])));
+  for (std::size_t i = 0; i < held_; ++i) {
+    if (i + kHoldAhead < held_) __builtin_prefetch(items_[i + kHoldAhead].object);
+    Py_DECREF(reinterpret_cast<PyObject*>(const_cast<PyDirective*>(items_[i].object)));
   }
 }
 
 bool to_directives(PyObject* o, HeldDirectives& out) {
   // The class first: making it (on first use, during the module's import)
   // may run code.
-  PyObject* type = directive_type();
+  PyObject* const type = directive_type();
   if (!type) return false;
-  Py_ssize_t i = 0;
-  return for_each_item(
-      o, [&](Py_ssize_t n) { out.items_.reserve(static_cast<std::size_t>(n)); },
-      [&](PyObject* item) {
-        if (reinterpret_cast<PyObject*>(Py_TYPE(item)) != type) {
-          PyErr_Format(PyExc_TypeError, "item %zd: expected Directive, got %s", i, type_name(item).c_str());
-          return false;
-        }
-        const auto* d = reinterpret_cast<const PyDirective*>(item);
-        if (!d->head.built) {
-          PyErr_Format(PyExc_TypeError, "item %zd: %s", i, kNotBuilt);
-          return false;
-        }
-        out.items_.push_back(d);  // room was reserved for a list or tuple
-        Py_IncRef(item);
-        ++i;
-        return true;
-      });
+  // Holds `h.object`, the i-th item, if it is a built Directive, copying
+  // its gate and verb.
+  auto hold = [&](HeldDirective& h, std::size_t i) {
+    PyObject* item = reinterpret_cast<PyObject*>(const_cast<PyDirective*>(h.object));
+    if (reinterpret_cast<PyObject*>(Py_TYPE(item)) != type) {
+      PyErr_Format(PyExc_TypeError, "item %zu: expected Directive, got %s", i, type_name(item).c_str());
+      return false;
+    }
+    if (!h.object->head.built) {
+      PyErr_Format(PyExc_TypeError, "item %zu: %s", i, kNotBuilt);
+      return false;
+    }
+    Py_INCREF(item);  // inline: the 3.9 limited API reads the count in place
+    h.gate = h.object->head.gate;
+    h.verb = h.object->head.verb;
+    ++out.held_;
+    return true;
+  };
+  const bool list = PyList_CheckExact(o);
+  if (list || PyTuple_CheckExact(o)) {
+    // The items are copied out first, then checked and held while the
+    // objects ahead are fetched: nothing in between runs code.
+    const auto n = static_cast<std::size_t>(Py_SIZE(o));  // an exact list or tuple: its length
+    HeldDirective* const h = out.items_.extend(n);
+    for (std::size_t i = 0; i < n; ++i) {
+      const auto k = static_cast<Py_ssize_t>(i);
+      h[i].object = reinterpret_cast<const PyDirective*>(list ? PyList_GetItem(o, k) : PyTuple_GetItem(o, k));
+    }
+    for (std::size_t i = 0; i < n; ++i) {
+      if (i + kHoldAhead < n) __builtin_prefetch(h[i + kHoldAhead].object);
+      if (!hold(h[i], i)) return false;
+    }
+    return true;
+  }
+  if (PyUnicode_Check(o) || !PySequence_Check(o)) return refuse_as_list(o);
+  Ref it = Ref::steal(PyObject_GetIter(o));
+  if (!it) return false;
+  while (Ref item = Ref::steal(PyIter_Next(it.get()))) {
+    HeldDirective& h = *out.items_.extend(1);
+    h.object = reinterpret_cast<const PyDirective*>(item.get());
+    if (!hold(h, out.held_)) return false;
+  }
+  return !PyErr_Occurred();
 }
 
 }  // namespace quorvel::python

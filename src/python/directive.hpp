@@ -50,11 +50,6 @@ struct PyDirective {
   std::string_view action() const {
     return {reinterpret_cast<const char*>(&selector()) + selector().size(), head.action_len};
   }
-  // Its lint verb, if the token is one.
-  std::optional<lint::LintAction> verb() const {
-    if (head.verb == kNoVerb) return std::nullopt;
-    return static_cast<lint::LintAction::Value>(head.verb);
-  }
 
   // Ends what the object owns (its tp_dealloc): nothing, as it is all inline.
   void destroy() {}
@@ -71,6 +66,15 @@ PyObject* new_directive(const core::directive::Directive<>& record);
 // TypeError set.
 const PyDirective* built_directive(PyObject* o);
 
+// One item of a `directives` argument, held: the object, and a copy of what
+// decides most non-matches, taken when it was held. A fold walks an array of
+// these and touches only the objects whose gate admits the target.
+struct HeldDirective {
+  const PyDirective* object;
+  core::directive::Gate gate;
+  std::uint8_t verb;
+};
+
 // The items of a `directives` argument, in order, each a built Directive
 // held until the call returns.
 class HeldDirectives {
@@ -80,12 +84,13 @@ class HeldDirectives {
   HeldDirectives& operator=(const HeldDirectives&) = delete;
   ~HeldDirectives();
 
-  const PyDirective* const* begin() const { return items_.begin(); }
-  const PyDirective* const* end() const { return items_.end(); }
+  const HeldDirective* begin() const { return items_.begin(); }
+  const HeldDirective* end() const { return items_.begin() + held_; }
 
  private:
   friend bool to_directives(PyObject* o, HeldDirectives& out);
-  SmallVec<const PyDirective*, 16> items_;
+  SmallVec<HeldDirective, 16> items_;  // the items read
+  std::size_t held_ = 0;               // how many of them are held (all, once converted)
 };
 
 // Converts a `directives` argument (any sequence but a str, whose items are
@@ -94,16 +99,17 @@ bool to_directives(PyObject* o, HeldDirectives& out);
 
 // How the core's folds reach a held Directive object.
 struct DirectiveAccess {
-  static void prefetch(const PyDirective* d) {
-    // The head may straddle two cache lines.
-    __builtin_prefetch(d);
-    __builtin_prefetch(reinterpret_cast<const char*>(d) + sizeof(PyDirective) - 1);
+  // The walk reads the held array in order, which needs no help.
+  static void prefetch(const HeldDirective&) {}
+  static std::optional<lint::LintAction> verb(const HeldDirective& h) {
+    if (h.verb == PyDirective::kNoVerb) return std::nullopt;
+    return static_cast<lint::LintAction::Value>(h.verb);
   }
-  static std::optional<lint::LintAction> verb(const PyDirective* d) { return d->verb(); }
-  static const core::directive::Gate& gate(const PyDirective* d) { return d->head.gate; }
-  static const core::directive::Selector& selector(const PyDirective* d) { return d->selector(); }
-  static std::string_view action(const PyDirective* d) { return d->action(); }
-  static std::uint32_t action_hash(const PyDirective* d) { return d->head.action_hash; }
+  static const core::directive::Gate& gate(const HeldDirective& h) { return h.gate; }
+  static void prefetch_match(const HeldDirective& h) { h.object->selector().prefetch(); }
+  static const core::directive::Selector& selector(const HeldDirective& h) { return h.object->selector(); }
+  static std::string_view action(const HeldDirective& h) { return h.object->action(); }
+  static std::uint32_t action_hash(const HeldDirective& h) { return h.object->head.action_hash; }
 };
 
 }  // namespace quorvel::python

@@ -204,9 +204,9 @@ PyObject* lint_settings_impl(PyObject*, PyObject* const* a) {
   }
   Ref list = Ref::steal(PyList_New(0));
   if (!list) return nullptr;
-  for (const PyDirective* d : directives) {
-    if (d->verb() != lint::LintAction::Set) continue;
-    const auto& s = d->selector();
+  for (const HeldDirective& d : directives) {
+    if (d.verb != lint::LintAction::Set) continue;
+    const auto& s = d.object->selector();
     Ref key = Ref::steal(new_str(s.name().source()));
     Ref value = Ref::steal(new_str(s.note().value_or(std::string_view())));
     if (!key || !value) return nullptr;

@@ -121,11 +121,11 @@ bool bind_fast(const Signature& sig, PyObject* const* args, Py_ssize_t nargs, Py
   nargs &= ~(static_cast<Py_ssize_t>(1) << (8 * sizeof(Py_ssize_t) - 1));
   if (nargs > sig.npos) return too_many_positional(sig, nargs);
   for (Py_ssize_t i = 0; i < nargs; ++i) out[i] = args[i];
-  if (kwnames) {
-    const Py_ssize_t nkw = PyTuple_Size(kwnames);
-    for (Py_ssize_t k = 0; k < nkw; ++k) {
-      if (!place_keyword(sig, PyTuple_GetItem(kwnames, k), args[nargs + k], nargs, out)) return false;
-    }
+  for (Py_ssize_t i = nargs; i < sig.count; ++i) out[i] = nullptr;
+  if (!kwnames) return nargs >= sig.nrequired || check_required(sig, out);
+  const Py_ssize_t nkw = PyTuple_Size(kwnames);
+  for (Py_ssize_t k = 0; k < nkw; ++k) {
+    if (!place_keyword(sig, PyTuple_GetItem(kwnames, k), args[nargs + k], nargs, out)) return false;
   }
   return check_required(sig, out);
 }
@@ -134,6 +134,7 @@ bool bind_tuple(const Signature& sig, PyObject* args, PyObject* kwargs, PyObject
   const Py_ssize_t nargs = args ? PyTuple_Size(args) : 0;
   if (nargs > sig.npos) return too_many_positional(sig, nargs);
   for (Py_ssize_t i = 0; i < nargs; ++i) out[i] = PyTuple_GetItem(args, i);
+  for (Py_ssize_t i = nargs; i < sig.count; ++i) out[i] = nullptr;
   if (kwargs) {
     Py_ssize_t pos = 0;
     PyObject *key, *value;
@@ -210,8 +211,7 @@ PyObject* raise_directive_error(std::string_view message) {
 
 // --- process-wide objects and heap types ---------------------------------------------
 
-PyObject* Once::get(PyObject* (*create)(), const char* what) {
-  if (PyObject* o = obj_.load(std::memory_order_acquire)) return o;
+PyObject* Once::make(PyObject* (*create)(), const char* what) {
   if (!mutex_.try_lock()) {
     if (maker_.load(std::memory_order_relaxed) == std::this_thread::get_id()) {
       PyErr_Format(PyExc_ImportError,

@@ -92,8 +92,12 @@ class Ref {
 
 // New references to None, True or False, and a new str from UTF-8 that the
 // core produced (always valid).
-inline PyObject* new_none() { return Ref::borrow(Py_None).release(); }
-inline PyObject* new_bool(bool v) { return Ref::borrow(v ? Py_True : Py_False).release(); }
+inline PyObject* new_ref(PyObject* o) {
+  Py_INCREF(o);
+  return o;
+}
+inline PyObject* new_none() { return new_ref(Py_None); }
+inline PyObject* new_bool(bool v) { return new_ref(v ? Py_True : Py_False); }
 inline PyObject* new_str(std::string_view s) {
   return PyUnicode_FromStringAndSize(s.data(), static_cast<Py_ssize_t>(s.size()));
 }
@@ -152,7 +156,7 @@ struct Signature {
 bool intern_signature(Signature& sig);
 
 // Binds fast-call arguments, or an argument tuple and keyword dict (either
-// may be null), to parameters; `out` has sig.count slots, left null for
+// may be null), to parameters; `out` has sig.count slots, set null for
 // omitted parameters. False with TypeError set on a binding error, in the
 // interpreter's usual wording.
 bool bind_fast(const Signature& sig, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
@@ -186,7 +190,7 @@ using Impl = PyObject* (*)(PyObject* self, PyObject* const* bound);
 template <Signature* S, Impl F>
 PyObject* fast_entry(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return guarded([&]() -> PyObject* {
-    PyObject* bound[kMaxParams] = {};
+    PyObject* bound[kMaxParams];  // filled by the binder
     if (!bind_fast(*S, args, nargs, kwnames, bound)) return nullptr;
     RecursionGuard guard(S->function);
     return guard.entered() ? F(self, bound) : nullptr;
@@ -197,7 +201,7 @@ PyObject* fast_entry(PyObject* self, PyObject* const* args, Py_ssize_t nargs, Py
 template <Signature* S, Impl F>
 PyObject* tuple_entry(PyObject* self, PyObject* args, PyObject* kwargs) {
   return guarded([&]() -> PyObject* {
-    PyObject* bound[kMaxParams] = {};
+    PyObject* bound[kMaxParams];  // filled by the binder
     if (!bind_tuple(*S, args, kwargs, bound)) return nullptr;
     // The keyword dict may be the caller's own (a call from C passes it on
     // as it is), and code run during the call may change it: what was bound
@@ -245,9 +249,13 @@ class Once {
  public:
   // The object, made by `create` on first need; `what` names it in the
   // re-entry error. Null with an exception set on failure.
-  PyObject* get(PyObject* (*create)(), const char* what);
+  PyObject* get(PyObject* (*create)(), const char* what) {
+    if (PyObject* o = obj_.load(std::memory_order_acquire)) return o;
+    return make(create, what);
+  }
 
  private:
+  PyObject* make(PyObject* (*create)(), const char* what);
   std::atomic<PyObject*> obj_{nullptr};
   std::mutex mutex_;
   std::atomic<std::thread::id> maker_{};  // the thread making it, while it does

@@ -40,20 +40,25 @@ inline std::int64_t saturating_add(std::int64_t a, std::int64_t b) {
   return r;
 }
 
-// How many items ahead a walk asks for the memory of the item it will
-// test: far enough that the load is done when the item's turn comes, so a
-// long list of directives scattered over the heap costs about what a short
-// one costs per directive.
-inline constexpr std::ptrdiff_t kPrefetchAhead = 8;
+// How far ahead a walk asks for memory it will read, so that a long list of
+// directives scattered over the heap costs about what a short one costs per
+// directive: the head of the item kPrefetchAhead places on, and the rest of
+// an admitted item kMatchDepth admitted items before it is matched.
+inline constexpr std::ptrdiff_t kPrefetchAhead = 16;
+inline constexpr std::size_t kMatchDepth = 16;
 
 // Walks `items` (a random-access range) in order for `target`, reaching each
 // item through `access`:
-//   access.prefetch(item)  asks for the memory that the next three read;
-//   access.counted(item)   false for an item left out before matching;
-//   access.gate(item)      its Gate, which turns most non-matches away;
-//   access.selector(item)  its Selector, read only once the gate admits;
-//   access.vote(item)      what a matching item contributes.
+//   access.prefetch(item)        asks for the memory of the next two;
+//   access.counted(item)         false for an item left out before matching;
+//   access.gate(item)            its Gate, which turns most non-matches away;
+//   access.prefetch_match(item)  asks for the memory that matching it reads;
+//   access.selector(item)        its Selector, read only once the gate admits;
+//   access.vote(item)            what a matching item contributes.
 // Each matching item's note goes to `note(text)` when `collect_notes`.
+//
+// The walk is a short pipeline: items the gate admits wait in a ring of
+// kMatchDepth while their patterns are fetched, and are matched in order.
 template <class Range, class Access, class NoteSink>
 Combined combine(const Range& items, const Target& target, const Access& access, bool collect_notes,
                  NoteSink&& note) {
@@ -61,20 +66,33 @@ Combined combine(const Range& items, const Target& target, const Access& access,
   const Sieve sieve(target);
   const auto first = std::begin(items);
   const std::ptrdiff_t n = std::end(items) - first;
-  for (std::ptrdiff_t i = 0; i < std::min(n, kPrefetchAhead); ++i) access.prefetch(first[i]);
-  for (std::ptrdiff_t i = 0; i < n; ++i) {
-    if (i + kPrefetchAhead < n) access.prefetch(first[i + kPrefetchAhead]);
-    const auto& item = first[i];
-    if (!access.counted(item) || !access.gate(item).admits(sieve)) continue;
+  auto match = [&](const auto& item) {
     const Selector& s = access.selector(item);
-    if (!s.matches(target)) continue;
+    if (!s.matches(target)) return;
     if (collect_notes) {
       if (const auto text = s.note()) note(*text);
     }
     const Vote v = access.vote(item);
     if (v.rungs != 0) out.sum = saturating_add(out.sum, v.rungs);
     if (v.drops) out.dropped = true;
+  };
+  std::ptrdiff_t ring[kMatchDepth];  // admitted items waiting, oldest at `head`
+  std::size_t head = 0, waiting = 0;
+  for (std::ptrdiff_t i = 0; i < std::min(n, kPrefetchAhead); ++i) access.prefetch(first[i]);
+  for (std::ptrdiff_t i = 0; i < n; ++i) {
+    if (i + kPrefetchAhead < n) access.prefetch(first[i + kPrefetchAhead]);
+    const auto& item = first[i];
+    if (!access.counted(item) || !access.gate(item).admits(sieve)) continue;
+    access.prefetch_match(item);
+    if (waiting == kMatchDepth) {
+      match(first[ring[head]]);
+      ring[head] = i;
+      head = (head + 1) % kMatchDepth;
+    } else {
+      ring[(head + waiting++) % kMatchDepth] = i;
+    }
   }
+  for (; waiting > 0; --waiting, head = (head + 1) % kMatchDepth) match(first[ring[head]]);
   return out;
 }
 

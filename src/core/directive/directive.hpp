@@ -162,6 +162,14 @@ class Selector {
     return (std::size_t{note_off_} + (note_len_ == kAbsent ? 0 : note_len_) + 7) & ~std::size_t{7};
   }
 
+  // Asks for the memory that matches() reads, without reading any: the
+  // first lines, which hold the kind, NAME and most PATHs.
+  void prefetch() const {
+    __builtin_prefetch(bytes());
+    __builtin_prefetch(bytes() + 64);
+    __builtin_prefetch(bytes() + 128);
+  }
+
   // KIND, then NAME, then PATH; the first failing test decides.
   bool matches(const Target& target) const {
     if (kind_len_ != kAbsent && (!target.qualifier || *target.qualifier != *kind())) return false;

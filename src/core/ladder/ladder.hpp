@@ -113,6 +113,8 @@ struct VocabularyAccess {
   template <class D>
   const directive::Gate& gate(const D& d) const { return a.gate(d); }
   template <class D>
+  void prefetch_match(const D& d) const { a.prefetch_match(d); }
+  template <class D>
   const directive::Selector& selector(const D& d) const { return a.selector(d); }
   template <class D>
   directive::Vote vote(const D& d) const { return v.vote(a.action(d), a.action_hash(d)); }
@@ -125,7 +127,8 @@ struct VocabularyAccess {
 // `d` through `access`:
 //   access.action(d) -> std::string_view, its action text;
 //   access.action_hash(d) -> Vocabulary::hash of that text;
-//   access.prefetch(d), access.gate(d), access.selector(d) as combine reads them.
+//   access.prefetch(d), access.gate(d), access.prefetch_match(d) and
+//   access.selector(d) as combine reads them.
 // `current` off the ladder comes back unchanged.
 template <class Range, class Access, class NoteSink>
 Outcome fold(const Ladder& ladder, std::string_view current, const directive::Target& target,
@@ -141,6 +144,7 @@ struct RecordAccess {
   static std::string_view action(D d) { return d->action.text(); }
   static std::uint32_t action_hash(D d) { return Vocabulary::hash(d->action.text()); }
   static const directive::Gate& gate(D d) { return d->gate(); }
+  static void prefetch_match(D d) { d->selector().prefetch(); }
   static const directive::Selector& selector(D d) { return d->selector(); }
 };
 
