@@ -229,7 +229,12 @@ bool to_directives(PyObject* o, HeldDirectives& out) {
       h[i].object = reinterpret_cast<const PyDirective*>(list ? PyList_GetItem(o, k) : PyTuple_GetItem(o, k));
     }
     for (std::size_t i = 0; i < n; ++i) {
-      if (i + kHoldAhead < n) __builtin_prefetch(h[i + kHoldAhead].object);
+      if (i + kHoldAhead < n) {
+        // The count and type, and the head, which may start the next line.
+        const char* ahead = reinterpret_cast<const char*>(h[i + kHoldAhead].object);
+        __builtin_prefetch(ahead);
+        __builtin_prefetch(ahead + offsetof(PyDirective, head.built));
+      }
       if (!hold(h[i], i)) return false;
     }
     return true;

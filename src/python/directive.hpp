@@ -18,15 +18,16 @@ namespace quorvel::python {
 //
 //   offset  part                 what it holds
 //   0       PyObject_VAR_HEAD    reference count, type, ob_size (the bytes after Head)
-//   24      Head (16 bytes)      what decides most non-matches: the lint verb and
-//                                the Gate (kind and NAME first bytes); then the
-//                                action's hash and length, and the built flag
+//   24      Head (16 bytes)      what decides most non-matches: the Gate (kind and
+//                                NAME first bytes) and the lint verb; the built
+//                                flag; then the action's hash and length
 //   40      Selector             the core's parts: kind, compiled NAME, compiled
 //                                PATH, note (core/directive/directive.hpp)
 //   ...     action               the action token's bytes, verbatim
 //
-// A fold reads the first 40 bytes of a directive that cannot match, and
-// nothing else. Only parse and expand build one; an instance made some other
+// Holding a directive reads its first 29 bytes (the count, the type, the
+// head up to `built`), where a fold finds all it needs to turn away a
+// directive that cannot match; it reads nothing else of one. Only parse and expand build one; an instance made some other
 // way (3.9 lets Python code replace a class's __new__) is zero-filled, has
 // `built` false and is refused by every use.
 struct PyDirective {
@@ -35,9 +36,9 @@ struct PyDirective {
   struct Head {
     core::directive::Gate gate;  // decides most non-matches before the patterns
     std::uint8_t verb;           // the lint verb (a LintAction value), or kNoVerb
+    bool built;                  // made by parse or expand
     std::uint32_t action_hash;   // the ladder vocabulary's hash of the action
     std::uint32_t action_len;    // bytes of the action, after the Selector
-    bool built;                  // made by parse or expand
   } head;
 
   static constexpr std::uint8_t kNoVerb = 0xFF;
@@ -54,7 +55,7 @@ struct PyDirective {
   // Ends what the object owns (its tp_dealloc): nothing, as it is all inline.
   void destroy() {}
 };
-static_assert(sizeof(PyDirective) == 40, "the layout above");
+static_assert(sizeof(PyDirective) == 40 && offsetof(PyDirective, head.built) == 28, "the layout above");
 
 // A new Directive object with `action` and the parts laid out in it.
 PyObject* new_directive(std::string_view action, const core::directive::Parts& parts);
