@@ -189,35 +189,42 @@ const PyDirective* built_directive(PyObject* o) {
 constexpr std::size_t kHoldAhead = 32;
 
 HeldDirectives::~HeldDirectives() {
-  for (std::size_t i = 0; i < held_; ++i) {
-    if (i + kHoldAhead < held_) __builtin_prefetch(items_[i + kHoldAhead].object);
-    Py_DECREF(reinterpret_cast<PyObject*>(const_cast<PyDirective*>(items_[i].object)));
+  const HeldDirective* h = items_.begin();
+  std::size_t i = 0;
+  for (; i + kHoldAhead < held_; ++i) {
+    __builtin_prefetch(h[i + kHoldAhead].object);
+    Py_DECREF(reinterpret_cast<PyObject*>(const_cast<PyDirective*>(h[i].object)));
   }
+  for (; i < held_; ++i) Py_DECREF(reinterpret_cast<PyObject*>(const_cast<PyDirective*>(h[i].object)));
 }
+
+namespace {
+
+// Holds `h.object`, the i-th item, if it is a built Directive, copying its
+// gate and verb; otherwise raises TypeError.
+bool hold(HeldDirective& h, std::size_t i, PyObject* type) {
+  PyObject* item = reinterpret_cast<PyObject*>(const_cast<PyDirective*>(h.object));
+  if (reinterpret_cast<PyObject*>(Py_TYPE(item)) != type) {
+    PyErr_Format(PyExc_TypeError, "item %zu: expected Directive, got %s", i, type_name(item).c_str());
+    return false;
+  }
+  if (!h.object->head.built) {
+    PyErr_Format(PyExc_TypeError, "item %zu: %s", i, kNotBuilt);
+    return false;
+  }
+  Py_INCREF(item);  // inline: the 3.9 limited API reads the count in place
+  h.gate = h.object->head.gate;
+  h.verb = h.object->head.verb;
+  return true;
+}
+
+}  // namespace
 
 bool to_directives(PyObject* o, HeldDirectives& out) {
   // The class first: making it (on first use, during the module's import)
   // may run code.
   PyObject* const type = directive_type();
   if (!type) return false;
-  // Holds `h.object`, the i-th item, if it is a built Directive, copying
-  // its gate and verb.
-  auto hold = [&](HeldDirective& h, std::size_t i) {
-    PyObject* item = reinterpret_cast<PyObject*>(const_cast<PyDirective*>(h.object));
-    if (reinterpret_cast<PyObject*>(Py_TYPE(item)) != type) {
-      PyErr_Format(PyExc_TypeError, "item %zu: expected Directive, got %s", i, type_name(item).c_str());
-      return false;
-    }
-    if (!h.object->head.built) {
-      PyErr_Format(PyExc_TypeError, "item %zu: %s", i, kNotBuilt);
-      return false;
-    }
-    Py_INCREF(item);  // inline: the 3.9 limited API reads the count in place
-    h.gate = h.object->head.gate;
-    h.verb = h.object->head.verb;
-    ++out.held_;
-    return true;
-  };
   const bool list = PyList_CheckExact(o);
   if (list || PyTuple_CheckExact(o)) {
     // The items are copied out first, then checked and held while the
@@ -228,16 +235,18 @@ bool to_directives(PyObject* o, HeldDirectives& out) {
       const auto k = static_cast<Py_ssize_t>(i);
       h[i].object = reinterpret_cast<const PyDirective*>(list ? PyList_GetItem(o, k) : PyTuple_GetItem(o, k));
     }
-    for (std::size_t i = 0; i < n; ++i) {
+    std::size_t i = 0;
+    for (; i < n; ++i) {
       if (i + kHoldAhead < n) {
         // The count and type, and the head, which may start the next line.
         const char* ahead = reinterpret_cast<const char*>(h[i + kHoldAhead].object);
         __builtin_prefetch(ahead);
         __builtin_prefetch(ahead + offsetof(PyDirective, head.built));
       }
-      if (!hold(h[i], i)) return false;
+      if (!hold(h[i], i, type)) break;
     }
-    return true;
+    out.held_ = i;
+    return i == n;
   }
   if (PyUnicode_Check(o) || !PySequence_Check(o)) return refuse_as_list(o);
   Ref it = Ref::steal(PyObject_GetIter(o));
@@ -245,7 +254,8 @@ bool to_directives(PyObject* o, HeldDirectives& out) {
   while (Ref item = Ref::steal(PyIter_Next(it.get()))) {
     HeldDirective& h = *out.items_.extend(1);
     h.object = reinterpret_cast<const PyDirective*>(item.get());
-    if (!hold(h, out.held_)) return false;
+    if (!hold(h, out.held_, type)) return false;
+    ++out.held_;
   }
   return !PyErr_Occurred();
 }
