@@ -83,66 +83,100 @@ def load_both(specs):
 # --- folds ----------------------------------------------------------------------------
 
 
+SIZES = (1, 100, 10_000, 100_000)
+
+
+def fold_number(n):
+    return scaled(max(20, 400_000 // (n + 20)))
+
+
 def bench_folds():
-    print("== lint_fold against the peer (one name, a qualifier, two scopes; make_specs directives)")
+    print("== folds against the peer (one name, a qualifier, two scopes; make_specs directives)")
     kw = TARGET
     empty = []
-    per = {}
-    for n in (1, 10, 100, 1_000, 10_000):
-        ours, rules, _ = load_both(make_specs(n))
-        assert q.lint_fold("warning", ours, **kw) == peer.lint_fold("warning", rules, **kw)
-        number = scaled(max(20, 400_000 // (n + 20)))
-        t0, t_ours, t_peer = best_of([lambda: q.lint_fold("warning", empty, **kw),
-                                      lambda: q.lint_fold("warning", ours, **kw),
-                                      lambda: peer.lint_fold("warning", rules, **kw)], number)
-        per[n] = (t_ours - t0) / n
-        # Beyond the empty call, per directive: meaningful once the walk outweighs the noise of a call.
-        beyond = f"  ({per[n] * 1e9:5.1f} ns per directive beyond the empty call)" if n >= 100 else ""
-        print(f"  {n:>6} directives: quorvel {t_ours * 1e6:9.2f} us  peer {t_peer * 1e6:9.2f} us  "
-              f"{t_peer / t_ours:5.1f}x{beyond}")
-    print(f"  target >= 3x / >= 10x / >= 8x at 1 / 100 / 10,000 directives")
-
-    # Per-directive cost as the rule list grows: distinct directives in load
-    # order and shuffled, against 1,000 directives repeated ten times.
-    specs = make_specs(10_000)
-    ours = [q.parse(s) for s in specs]
-    shuffled = ours[:]
-    random.Random(3).shuffle(shuffled)
-    small = [q.parse(s) for s in specs[:100]]
-    repeated = [q.parse(s) for s in specs[:1_000]] * 10
-    number = scaled(200)
-    t0, t_small0, t_small, t_big, t_shuf, t_rep = best_of([
-        lambda: q.lint_fold("warning", empty, **kw),
-        lambda: [q.lint_fold("warning", empty, **kw) for _ in range(100)],
-        lambda: [q.lint_fold("warning", small, **kw) for _ in range(100)],
-        lambda: q.lint_fold("warning", ours, **kw),
-        lambda: q.lint_fold("warning", shuffled, **kw),
-        lambda: q.lint_fold("warning", repeated, **kw)], number)
-    small_each = (t_small - t_small0) / 100 / 100
-    big, shuf, rep = ((t - t0) / 10_000 for t in (t_big, t_shuf, t_rep))
-    print(f"  per directive: 100 {small_each * 1e9:.1f} ns; 10,000 distinct {big * 1e9:.1f} ns "
-          f"({big / small_each:.2f}x), shuffled {shuf * 1e9:.1f} ns ({shuf / small_each:.2f}x), "
-          f"1,000 x 10 {rep * 1e9:.1f} ns ({rep / small_each:.2f}x)  (target <= 1.3x)")
-
-    specs = make_specs(100)
-    ours, _, theirs = load_both(specs)
-    lrules = peer.ladder_rules(theirs)
+    specs = make_specs(SIZES[-1])
+    ours_all, _, theirs_all = load_both(specs)
+    lint_ratio, ladder_ratio = {}, {}
     ladder, py_ladder = q.Ladder(["error", "warning", "info"]), peer.Ladder(["error", "warning", "info"])
     steps, drop = {"de-escalate": 1, "escalate": -1, "advance": 1}, {"suppress", "hold"}
-    assert ladder.fold("warning", ours, steps=steps, drop=drop, **kw) == py_ladder.fold(
-        "warning", lrules, steps=steps, drop=drop, **kw)
-    rule = peer.lint_rules(theirs[:1]) or lrules[:1]
-    d = ours[0]
-    number = scaled(4_000)
-    t_lad, t_plad, t_m, t_pm = best_of([
-        lambda: ladder.fold("warning", ours, steps=steps, drop=drop, **kw),
-        lambda: py_ladder.fold("warning", lrules, steps=steps, drop=drop, **kw),
-        lambda: [d.matches(kw["names"], qualifier="py", scopes=kw["scopes"]) for _ in range(100)],
-        lambda: [peer.matches(rule[0], kw["names"], "py", kw["scopes"]) for _ in range(100)]], number)
-    print(f"  Ladder.fold, 100 directives: {t_plad / t_lad:.1f}x the peer; Directive.matches, one call: "
-          f"{t_pm / t_m:.1f}x the peer")
+    for n in SIZES:
+        # The first n directives as loaded: objects made one after another.
+        ours, theirs = ours_all[:n], theirs_all[:n]
+        rules, lrules = peer.lint_rules(theirs), peer.ladder_rules(theirs)
+        assert q.lint_fold("warning", ours, **kw) == peer.lint_fold("warning", rules, **kw)
+        assert ladder.fold("warning", ours, steps=steps, drop=drop, **kw) == py_ladder.fold(
+            "warning", lrules, steps=steps, drop=drop, **kw)
+        t_ours, t_peer, t_lad, t_plad = best_of([
+            lambda: q.lint_fold("warning", ours, **kw),
+            lambda: peer.lint_fold("warning", rules, **kw),
+            lambda: ladder.fold("warning", ours, steps=steps, drop=drop, **kw),
+            lambda: py_ladder.fold("warning", lrules, steps=steps, drop=drop, **kw)], fold_number(n))
+        lint_ratio[n], ladder_ratio[n] = t_peer / t_ours, t_plad / t_lad
+        print(f"  {n:>7} directives: lint_fold {t_ours * 1e6:9.2f} us, peer {t_peer * 1e6:9.2f} us: "
+              f"{lint_ratio[n]:5.1f}x; Ladder.fold {t_lad * 1e6:9.2f} us, peer {t_plad * 1e6:9.2f} us: "
+              f"{ladder_ratio[n]:5.1f}x")
+
+    # The cost per directive beyond the empty call as the list grows, timed
+    # in rounds of its own (the peer's objects would evict ours between
+    # calls): the first 100, 10,000 and 100,000 in load order, and the same
+    # 100,000 objects shuffled, every directive a cache miss away from the last.
+    shuffled = ours_all[:]
+    random.Random(3).shuffle(shuffled)
+    lists = {"100": ours_all[:100], "10,000": ours_all[:10_000], "100,000": ours_all,
+             "100,000 shuffled": shuffled}
+    times = best_of([lambda: q.lint_fold("warning", empty, **kw)] +
+                    [(lambda d=d: q.lint_fold("warning", d, **kw)) for d in lists.values()],
+                    scaled(max(5, 20_000 // len(ours_all))), repeat=None)
+    # Short lists are timed over many more calls, in rounds of their own.
+    t0, t100 = best_of([lambda: q.lint_fold("warning", empty, **kw),
+                        lambda: q.lint_fold("warning", lists["100"], **kw)], scaled(20_000))
+    per = {label: (t - times[0]) / len(d) for (label, d), t in zip(lists.items(), times[1:])}
+    per["100"] = (t100 - t0) / 100
+    print("  per directive beyond the empty call: " + ", ".join(
+        f"{label} {per[label] * 1e9:.1f} ns ({per[label] / per['100']:.2f}x)" for label in lists))
+    print(f"  | directives | {' | '.join(f'{n:,}' for n in SIZES)} |")
+    print(f"  | `lint_fold`, times faster than the peer | {' | '.join(f'{lint_ratio[n]:.1f}x' for n in SIZES)} |")
+    print(f"  | time per directive against 100 directives | - | 1 | {per['10,000'] / per['100']:.2f}x | "
+          f"{per['100,000'] / per['100']:.2f}x; shuffled {per['100,000 shuffled'] / per['100']:.2f}x |")
+    print(f"  | `Ladder.fold`, times faster than the peer | "
+          f"{' | '.join(f'{ladder_ratio[n]:.1f}x' for n in SIZES)} |")
+    print("  target: lint_fold >= 3x / 12x / 10x / 8x; per directive <= 1.3x at 10,000 and <= 2x at 100,000, "
+          "shuffled <= 3x; Ladder.fold >= 10x at 10,000")
+    if OPTS.instructions:
+        print(f"  the call's own cost (one directive, one name): {call_instructions(q.__file__):.0f} instructions "
+              "(callgrind, inclusive, per call; target <= 1,500)")
     if OPTS.against:
         bench_against(OPTS.against)
+
+
+# One lint_fold call of one directive and one name, n times: the
+# module's entry points are counted inclusively (--toggle-collect), and the
+# difference of two counts is the cost of n calls.
+CALL_CHILD = """
+import sys, _quorvel as q
+n = int(sys.argv[1])
+d = [q.parse('suppress:long-line@src/*=why')]
+names = ['long-line']
+fold = q.lint_fold
+for _ in range(n):
+    fold('warning', d, names)
+"""
+
+
+def call_instructions(module_file):
+    def count(n):
+        with tempfile.TemporaryDirectory() as tmp:
+            out = os.path.join(tmp, "callgrind.out")
+            subprocess.run(["valgrind", "--tool=callgrind", f"--callgrind-out-file={out}",
+                            "--toggle-collect=*fast_entry*", "--toggle-collect=*tuple_entry*", sys.executable,
+                            "-c", CALL_CHILD, str(n)], check=True, capture_output=True,
+                           env=child_env(os.path.dirname(os.path.abspath(module_file))))
+            with open(out) as f:
+                for line in f:
+                    if line.startswith(("summary:", "totals:")):
+                        return int(line.split()[1])
+        raise RuntimeError("no summary from callgrind")
+    return (count(3_000) - count(1_000)) / 2_000
 
 
 def load_other_build(path):
@@ -160,12 +194,15 @@ def bench_against(path):
     other = load_other_build(path)
     print(f"== this build (new) against {path} (old), same process: new / old time")
     kw = TARGET
-    for n in (1, 100, 10_000):
-        specs = make_specs(n)
-        old, new = [other.parse(s) for s in specs], [q.parse(s) for s in specs]
+    specs = make_specs(SIZES[-1])
+    old_all, new_all = [other.parse(s) for s in specs], [q.parse(s) for s in specs]
+    for n in SIZES:
+        old, new = old_all[:n], new_all[:n]
         t_old, t_new = best_of([lambda: other.lint_fold("warning", old, **kw),
-                                lambda: q.lint_fold("warning", new, **kw)], scaled(max(20, 400_000 // (n + 20))))
-        print(f"  lint_fold, {n:>6} directives: {t_new / t_old:.2f}")
+                                lambda: q.lint_fold("warning", new, **kw)], fold_number(n))
+        print(f"  lint_fold, {n:>7} directives: {t_new / t_old:.2f}")
+    if OPTS.instructions:
+        print(f"  the call's own cost, old build: {call_instructions(path):.0f} instructions")
 
 
 # --- end to end ---------------------------------------------------------------------
@@ -358,7 +395,8 @@ def main(argv=None):
     ap.add_argument("--against", metavar="OLD/_quorvel.abi3.so",
                     help="also time another build of the module in this process (folds) and in children (memory)")
     ap.add_argument("--instructions", action="store_true",
-                    help="count expand's instructions per line under callgrind (needs valgrind; slow)")
+                    help="count instructions under callgrind: expand's per line, lint_fold's own per call "
+                         "(needs valgrind; slow)")
     OPTS = ap.parse_args(argv)
     for name in OPTS.sections:
         if name not in SECTIONS:

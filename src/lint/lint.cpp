@@ -1,5 +1,7 @@
 #include "lint/lint.hpp"
 
+#include <cstring>
+
 #include "core/text/text.hpp"
 
 namespace quorvel::lint {
@@ -30,18 +32,26 @@ std::string_view LintAction::text() const {
 }
 
 std::optional<Severity> severity_from_text(std::string_view text) {
-  for (std::size_t i = 0; i < kSeverityTexts.size(); ++i) {
-    const std::string_view want = kSeverityTexts[i];
-    if (text.size() != want.size()) continue;
-    bool same = true;
-    for (std::size_t k = 0; k < text.size() && same; ++k) {
-      char c = text[k];
-      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-      same = c == want[k];
-    }
-    if (same) return static_cast<Severity>(i);
+  // The three texts differ in length, so the length picks the candidate.
+  // Then the first and the last four bytes at once: setting bit 5 lowercases
+  // a letter, and makes no other byte equal a lowercase letter.
+  Severity s;
+  switch (text.size()) {
+    case 5: s = Severity::Error; break;
+    case 7: s = Severity::Warning; break;
+    case 4: s = Severity::Info; break;
+    default: return std::nullopt;
   }
-  return std::nullopt;
+  const std::string_view want = severity_text(s);
+  auto load4 = [](const char* p) {
+    std::uint32_t v;
+    std::memcpy(&v, p, 4);
+    return v;
+  };
+  const std::size_t last = text.size() - 4;
+  const bool same = ((load4(text.data()) | 0x20202020u) == load4(want.data())) &&
+                    ((load4(text.data() + last) | 0x20202020u) == load4(want.data() + last));
+  return same ? std::optional<Severity>(s) : std::nullopt;
 }
 
 std::string unknown_severity_message(std::string_view text) {
@@ -63,20 +73,10 @@ std::optional<Directive<LintAction>> as_lint(const Directive<>& d) {
 
 Folded fold(Severity current, const Target& target, const std::vector<Directive<LintAction>>& directives) {
   Folded out{current, false, {}};
-  core::directive::Combined c;
-  core::directive::combine(
-      directives, target, true,
-      [](const Directive<LintAction>& d) -> const core::directive::Selector* {
-        return d.action.counted() ? &d.selector() : nullptr;
-      },
-      [](const Directive<LintAction>& d) { return d.action.vote(); },
-      [&](std::string_view note) {
-        out.notes.emplace_back(note);
-        return true;
-      },
-      c);
-  out.severity = move(current, c.sum);
-  out.dropped = c.dropped;
+  const Outcome o = fold(current, target, directives, RecordAccess{},
+                         [&](std::string_view note) { out.notes.emplace_back(note); });
+  out.severity = o.severity;
+  out.dropped = o.dropped;
   return out;
 }
 

@@ -3,42 +3,82 @@
 
 #include <climits>
 
-#include "python/bind.hpp"
-
 namespace quorvel::python {
 
-std::string type_name(PyObject* o) {
-  // The type is held: a metaclass's attribute code may drop the last other
-  // reference to `o`, and with it to its class.
-  Ref type = Ref::borrow(reinterpret_cast<PyObject*>(Py_TYPE(o)));
-  Ref name = Ref::steal(PyObject_GetAttrString(type.get(), "__name__"));
-  if (name) {
-    Py_ssize_t n = 0;
-    Ref bytes = Ref::steal(PyUnicode_AsUTF8String(name.get()));
-    char* p = nullptr;
-    if (bytes && PyBytes_AsStringAndSize(bytes.get(), &p, &n) == 0) return std::string(p, static_cast<std::size_t>(n));
+// --- Keep -------------------------------------------------------------------------------
+
+// Scratch bytes for one thread's calls: a bump area reused from call to
+// call. Calls on one thread nest (a call that runs Python code may be
+// re-entered), so each call gives back exactly what it took, in LIFO order.
+// It lives off the stack, so that frames that can recurse through Python
+// code stay small.
+struct Scratch {
+  static constexpr std::size_t kSize = 4096;  // 3.9's short strs fit many times over
+  char bytes[kSize];
+  std::size_t used = 0;
+};
+
+namespace {
+thread_local Scratch t_scratch;
+}  // namespace
+
+Keep::~Keep() {
+  for (PyObject* o : refs_) Py_DECREF(o);
+  while (blocks_) {
+    char* next;
+    std::memcpy(&next, blocks_, sizeof next);
+    ::operator delete(std::exchange(blocks_, next));
   }
-  PyErr_Clear();
-  return "object";
+  if (area_) area_->used = mark_;
 }
 
-bool to_text(PyObject* o, std::string_view& out, Keep& keep, bool hold) {
-  if (!PyUnicode_Check(o)) {
-    PyErr_Format(PyExc_TypeError, "expected str, got %s", type_name(o).c_str());
-    return false;
+void Keep::own(PyObject* o) {
+  try {
+    refs_.reserve(refs_.size() + 1);
+  } catch (...) {
+    Py_DecRef(o);
+    throw;
   }
-  if (g_runtime.modern) {
-    Py_ssize_t n = 0;
-    const char* p = PyUnicode_AsUTF8AndSize(o, &n);
-    if (!p) return false;
-    if (hold) keep.hold(o);
-    out = std::string_view(p, static_cast<std::size_t>(n));
-    return true;
+  refs_.push_back(o);
+}
+
+char* Keep::scratch_elsewhere(std::size_t n) {
+  if (!area_) {
+    area_ = &t_scratch;
+    mark_ = area_->used;
   }
-  // 3.9: the stable ABI has no view of a str's UTF-8. A short str is copied
-  // out as code points and encoded here, with no temporary object; a long
-  // one, or one holding a surrogate, goes through the interpreter's encoder
-  // (which then raises its own exact error).
+  if (n <= Scratch::kSize - area_->used) {
+    char* p = area_->bytes + area_->used;
+    area_->used += n;
+    return p;
+  }
+  char* block = static_cast<char*>(::operator new(sizeof(char*) + n));
+  std::memcpy(block, &blocks_, sizeof blocks_);
+  blocks_ = block;
+  return block + sizeof(char*);
+}
+
+void Keep::unscratch(char* end_of_use) {
+  if (local_ && end_of_use >= local_ && end_of_use <= local_ + local_used_) {
+    local_used_ = static_cast<std::size_t>(end_of_use - local_);
+    return;
+  }
+  if (!area_) return;
+  char* const base = area_->bytes;
+  if (end_of_use >= base + mark_ && end_of_use <= base + area_->used) {
+    area_->used = static_cast<std::size_t>(end_of_use - base);
+  }
+}
+
+// --- text -------------------------------------------------------------------------------
+
+namespace {
+
+// 3.9: the stable ABI has no view of a str's UTF-8. A short str is copied
+// out as code points and encoded here, with no temporary object; a long
+// one, or one holding a surrogate, goes through the interpreter's encoder
+// (which then raises its own exact error).
+[[gnu::noinline]] bool to_text_39(PyObject* o, std::string_view& out, Keep& keep) {
   const Py_ssize_t len = PyUnicode_GetLength(o);
   if (len < 0) return false;
   constexpr Py_ssize_t kShort = 128;
@@ -89,70 +129,63 @@ bool to_text(PyObject* o, std::string_view& out, Keep& keep, bool hold) {
   return true;
 }
 
+}  // namespace
+
+bool to_text(PyObject* o, std::string_view& out, Keep& keep, bool hold) {
+  if (!is_str(o)) {
+    PyErr_Format(PyExc_TypeError, "expected str, got %s", type_name(o).c_str());
+    return false;
+  }
+  if (!g_modern) return to_text_39(o, out, keep);
+  Py_ssize_t n = 0;
+  const char* p = PyUnicode_AsUTF8AndSize(o, &n);
+  if (!p) return false;
+  if (hold) keep.hold(o);
+  out = std::string_view(p, static_cast<std::size_t>(n));
+  return true;
+}
+
 bool arg_text(PyObject* o, const char* param, std::string_view& out, Keep& keep) {
   if (to_text(o, out, keep, false)) return true;
   name_argument_error(param);
   return false;
 }
 
-bool Items::read(PyObject* o, Keep& keep) {
+// --- containers ---------------------------------------------------------------------------
+
+bool refuse_as_list(PyObject* o) {
   if (PyUnicode_Check(o)) {
     PyErr_SetString(PyExc_TypeError, "expected a sequence, got str (pass a single text as a one-element list)");
-    return false;
-  }
-  if (PyList_CheckExact(o) || PyTuple_CheckExact(o)) {
-    // Read in place: the caller holds the container for the whole call.
-    seq_ = o;
   } else {
-    if (!PySequence_Check(o)) {
-      PyErr_Format(PyExc_TypeError, "expected a sequence, got %s", type_name(o).c_str());
-      return false;
-    }
-    Ref it = Ref::steal(PyObject_GetIter(o));
-    if (!it) return false;
-    Ref list = Ref::steal(PyList_New(0));
-    if (!list) return false;
-    for (;;) {
-      Ref item = Ref::steal(PyIter_Next(it.get()));
-      if (!item) break;
-      if (PyList_Append(list.get(), item.get()) < 0) return false;
-    }
-    if (PyErr_Occurred()) return false;
-    seq_ = list.get();
-    keep.own(list.release());
-    private_ = true;
+    PyErr_Format(PyExc_TypeError, "expected a sequence, got %s", type_name(o).c_str());
   }
-  is_list_ = PyList_Check(seq_);
-  n_ = is_list_ ? PyList_Size(seq_) : PyTuple_Size(seq_);
-  return true;
+  return false;
 }
 
 bool to_text_list(PyObject* o, VecBase<std::string_view>& out, Keep& keep) {
-  Items items;
-  if (!items.read(o, keep)) return false;
-  const Py_ssize_t n = items.size();
-  out.reserve(static_cast<std::size_t>(n));
+  Py_ssize_t i = 0;
   PyObject* last = nullptr;  // the item converted last, still held
-  for (Py_ssize_t i = 0; i < n; ++i) {
-    PyObject* item = items[i];
-    // The same str again (`[name] * n`) is the same text: on 3.9 converting
-    // it anew would copy it once per item.
-    if (item == last) {
-      out.push_back(out[out.size() - 1]);
-      continue;
-    }
-    if (!PyUnicode_Check(item)) {
-      PyErr_Format(PyExc_TypeError, "item %zd: expected str, got %s", i, type_name(item).c_str());
-      return false;
-    }
-    // An item of the caller's list is held: later conversions may run code
-    // that changes the list. The items of a private list are held by it.
-    std::string_view t;
-    if (!to_text(item, t, keep, !items.is_private())) return false;
-    out.push_back(t);
-    last = item;
-  }
-  return true;
+  return for_each_item(
+      o, [&](Py_ssize_t n) { out.reserve(static_cast<std::size_t>(n)); },
+      [&](PyObject* item) {
+        // The same str again (`[name] * n`) is the same text: on 3.9
+        // converting it anew would copy it once per item.
+        if (item == last) {
+          out.push_back(out[out.size() - 1]);
+          ++i;
+          return true;
+        }
+        if (!is_str(item)) {
+          PyErr_Format(PyExc_TypeError, "item %zd: expected str, got %s", i, type_name(item).c_str());
+          return false;
+        }
+        std::string_view t;
+        if (!to_text(item, t, keep, true)) return false;
+        out.push_back(t);
+        last = item;
+        ++i;
+        return true;
+      });
 }
 
 bool to_text_set(PyObject* o, VecBase<std::string_view>& out, Keep& keep) {
@@ -162,20 +195,19 @@ bool to_text_set(PyObject* o, VecBase<std::string_view>& out, Keep& keep) {
   }
   Ref it = Ref::steal(PyObject_GetIter(o));
   if (!it) return false;
-  for (;;) {
-    Ref item = Ref::steal(PyIter_Next(it.get()));
-    if (!item) break;
+  while (Ref item = Ref::steal(PyIter_Next(it.get()))) {
     if (!PyUnicode_Check(item.get())) {
       PyErr_Format(PyExc_TypeError, "set item: expected str, got %s", type_name(item.get()).c_str());
       return false;
     }
     std::string_view t;
-    if (!to_text(item.get(), t, keep, false)) return false;
-    keep.hold_always(item.get());
+    if (!to_text(item.get(), t, keep, true)) return false;
     out.push_back(t);
   }
   return !PyErr_Occurred();
 }
+
+// --- bool and int ------------------------------------------------------------------------
 
 namespace {
 
@@ -241,6 +273,8 @@ bool to_int32(PyObject* o, std::int32_t& out) {
   return true;
 }
 
+// --- the match target and a fold's result -------------------------------------------------
+
 bool to_target(PyObject* names, PyObject* qualifier, PyObject* scopes, TargetArgs& out, Keep& keep) {
   if (!to_text_list(names, out.names, keep)) {
     name_argument_error("names");
@@ -258,6 +292,24 @@ bool to_target(PyObject* names, PyObject* qualifier, PyObject* scopes, TargetArg
     }
   }
   return true;
+}
+
+PyObject* fold_result(std::string_view level, bool dropped, const VecBase<std::string_view>& notes) {
+  Ref list = Ref::steal(PyList_New(static_cast<Py_ssize_t>(notes.size())));
+  if (!list) return nullptr;
+  for (std::size_t i = 0; i < notes.size(); ++i) {
+    PyObject* s = new_str(notes[i]);
+    if (!s) return nullptr;
+    PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), s);  // takes the reference
+  }
+  Ref level_str = Ref::steal(new_str(level));
+  if (!level_str) return nullptr;
+  Ref tuple = Ref::steal(PyTuple_New(3));
+  if (!tuple) return nullptr;
+  PyTuple_SetItem(tuple.get(), 0, level_str.release());  // each takes the reference
+  PyTuple_SetItem(tuple.get(), 1, new_bool(dropped));
+  PyTuple_SetItem(tuple.get(), 2, list.release());
+  return tuple.release();
 }
 
 }  // namespace quorvel::python

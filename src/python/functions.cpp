@@ -1,14 +1,12 @@
-// The module-level functions parse, glob_match and expand.
-#include "python/functions.hpp"
-
+// The module's functions: parse, glob_match, expand, lint_fold and
+// lint_settings.
 #include <algorithm>
 
 #include "core/glob/pattern.hpp"
 #include "core/parse/parse.hpp"
 #include "core/text/text.hpp"
-#include "python/convert.hpp"
-#include "python/directive_class.hpp"
-#include "python/errors.hpp"
+#include "lint/lint.hpp"
+#include "python/directive.hpp"
 #include "source/cli.hpp"
 
 namespace quorvel::python {
@@ -91,7 +89,7 @@ PyObject* glob_match_impl(PyObject*, PyObject* const* a) {
 // would raise unchanged as well.
 PyObject* glob_match_direct(PyObject* pattern, PyObject* text) {
   return guarded([&]() -> PyObject* {
-    if (g_runtime.modern) {
+    if (g_modern) {
       // The UTF-8 views live in the strs, which the caller holds.
       Py_ssize_t np = 0, nt = 0;
       const char* p = PyUnicode_AsUTF8AndSize(pattern, &np);
@@ -170,6 +168,54 @@ PyObject* expand_impl(PyObject*, PyObject* const* a) {
   return list.release();
 }
 
+// --- lint_fold and lint_settings --------------------------------------------------
+
+Signature g_lint_fold_sig = {"lint_fold", {"current", "directives", "names", "qualifier", "scopes"}, 5, 3, 3, {}};
+
+// The core's lint fold over the held Directive objects, whose heads carry
+// their lint verbs.
+PyObject* lint_fold_impl(PyObject*, PyObject* const* a) {
+  Keep keep;
+  std::string_view current;
+  if (!arg_text(a[0], "current", current, keep)) return nullptr;
+  HeldDirectives directives;
+  if (!to_directives(a[1], directives)) {
+    name_argument_error("directives");
+    return nullptr;
+  }
+  SmallVec<std::string_view, 4> names, scopes;
+  TargetArgs target{names, scopes, {}};
+  if (!to_target(a[2], a[3], a[4], target, keep)) return nullptr;
+  const auto severity = lint::severity_from_text(current);
+  if (!severity) return raise_directive_error(lint::unknown_severity_message(current));
+  SmallVec<std::string_view, 16> notes;
+  const auto folded = lint::fold(*severity, target.target(), directives, DirectiveAccess{},
+                                 [&](std::string_view note) { notes.push_back(note); });
+  return fold_result(lint::severity_text(folded.severity), folded.dropped, notes);
+}
+
+Signature g_lint_settings_sig = {"lint_settings", {"directives"}, 1, 1, 1, {}};
+
+PyObject* lint_settings_impl(PyObject*, PyObject* const* a) {
+  HeldDirectives directives;
+  if (!to_directives(a[0], directives)) {
+    name_argument_error("directives");
+    return nullptr;
+  }
+  Ref list = Ref::steal(PyList_New(0));
+  if (!list) return nullptr;
+  for (const HeldDirective& d : directives) {
+    if (d.verb != lint::LintAction::Set) continue;
+    const auto& s = d.object->selector();
+    Ref key = Ref::steal(new_str(s.name().source()));
+    Ref value = Ref::steal(new_str(s.note().value_or(std::string_view())));
+    if (!key || !value) return nullptr;
+    Ref pair = Ref::steal(PyTuple_Pack(2, key.get(), value.get()));
+    if (!pair || PyList_Append(list.get(), pair.get()) < 0) return nullptr;
+  }
+  return list.release();
+}
+
 }  // namespace
 
 MethodPair g_parse = method_pair<&g_parse_sig, &parse_impl>(
@@ -195,5 +241,18 @@ MethodPair g_expand = method_pair<&g_expand_sig, &expand_impl>(
     "`expand(value, *, actions=None)` \xE2\x86\x92 the directives a single `-D` value yields: one inline\n"
     "directive, or every directive in a `@file` (`@-` reads stdin). Raises `DirectiveError` on a bad\n"
     "directive/file, or \xE2\x80\x94 when `actions` is given \xE2\x80\x94 on any action outside that allowed set.");
+
+
+MethodPair g_lint_fold = method_pair<&g_lint_fold_sig, &lint_fold_impl>(
+    "lint_fold",
+    "lint_fold(current, directives, names, *, qualifier=None, scopes=None)\n--\n\n"
+    "`lint_fold(current, directives, names, *, qualifier=None, scopes=None)` \xE2\x86\x92 `(severity, dropped,\n"
+    "notes)`. Applies the standard lint combine policy (suppress / de-escalate / escalate / note);\n"
+    "non-lint actions are inert. `current` \xE2\x88\x88 `\"error\" | \"warning\" | \"info\"`.");
+
+MethodPair g_lint_settings = method_pair<&g_lint_settings_sig, &lint_settings_impl>(
+    "lint_settings",
+    "lint_settings(directives)\n--\n\n"
+    "`lint_settings(directives)` \xE2\x86\x92 `[(key, value)]` from every `set:KEY=VALUE` directive, in order.");
 
 }  // namespace quorvel::python

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <optional>
+#include <random>
 #include <string>
 
 #include "core/parse/parse.hpp"
@@ -146,6 +147,41 @@ TEST(Matching, Rule) {
     const Target t{c.names, c.qualifier, c.scopes};
     EXPECT_EQ(d.value().matches(t), c.expected) << c.spec;
   }
+}
+
+// The gate never turns away a directive that matches: random kinds, NAMEs
+// (braces, escapes, classes, stars) and targets, against the full rule.
+TEST(Matching, GateAdmitsEveryMatch) {
+  std::mt19937 rng(11);
+  const std::string_view alphabet = "ab{},*?[]\\!-@";
+  auto text = [&](std::size_t max) {
+    std::string s;
+    for (std::size_t n = rng() % (max + 1); n > 0; --n) s += alphabet[rng() % alphabet.size()];
+    return s;
+  };
+  int admitted_matches = 0, turned_away = 0;
+  for (int i = 0; i < 20000; ++i) {
+    std::string name = text(6);
+    if (name.empty()) name.push_back('a');
+    std::string kind = text(2);
+    const bool has_kind = rng() % 2;
+    const directive::Parts parts{has_kind ? std::optional<std::string_view>(kind) : std::nullopt, name,
+                                 std::nullopt, std::nullopt};
+    const directive::SharedSelector sel(parts);
+    std::vector<std::string> owned = {text(4), text(4)};
+    const std::string qualifier = text(2);
+    const std::vector<std::string_view> names(owned.begin(), owned.end());
+    const Target t{names, rng() % 3 ? std::optional<std::string_view>(qualifier) : std::nullopt, {}};
+    const bool admits = sel.gate().admits(directive::Sieve(t));
+    if (sel.get().matches(t)) {
+      EXPECT_TRUE(admits) << "kind " << kind << " name " << name;
+      ++admitted_matches;
+    }
+    turned_away += !admits;
+  }
+  // Both sides of the property were exercised.
+  EXPECT_GT(admitted_matches, 200);
+  EXPECT_GT(turned_away, 5000);
 }
 
 }  // namespace

@@ -78,6 +78,75 @@ TEST(Lint, Fold) {
   }
 }
 
+// The folds reach directives through an accessor, as the module does with
+// its objects: verbatim records whose lint verb is known beside them. Many
+// matches (more than the walk keeps waiting) between non-matches keep their
+// notes in order, and agree with the fold over re-typed records.
+struct Verbatim {
+  std::optional<LintAction> verb;
+  const core::directive::Directive<>* record;
+};
+struct VerbatimAccess {
+  static void prefetch(const Verbatim&) {}
+  static std::optional<LintAction> verb(const Verbatim& v) { return v.verb; }
+  static const core::directive::Gate& gate(const Verbatim& v) { return v.record->gate(); }
+  static void prefetch_match(const Verbatim& v) { v.record->selector().prefetch(); }
+  static const core::directive::Selector& selector(const Verbatim& v) { return v.record->selector(); }
+  static std::string_view action(const Verbatim& v) { return v.record->action.text(); }
+  static std::uint32_t action_hash(const Verbatim& v) { return core::ladder::Vocabulary::hash(action(v)); }
+};
+
+TEST(Lint, FoldThroughAnAccessor) {
+  std::vector<std::string> specs;
+  for (int i = 0; i < 300; ++i) {
+    const char* verbs[] = {"note", "escalate", "suppress", "set", "foo", "De-Escalate"};
+    const char* names[] = {"long-*", "x*", "*", "l?ng-line", "{a,long}-line", "\\long-line", "[l]ong-line"};
+    std::string spec = verbs[i % 6];
+    spec += i % 5 == 0 ? ":<py>" : ":";
+    spec += names[i % 7];
+    spec += i % 4 == 0 ? "@tests/*=n" : "=n";
+    spec += std::to_string(i);
+    specs.push_back(spec);
+  }
+  std::vector<core::directive::Directive<>> records;
+  std::vector<core::directive::Directive<LintAction>> retyped;
+  std::vector<Verbatim> verbatim;
+  for (const auto& s : specs) records.push_back(core::parse::parse_as(s).value());
+  for (const auto& r : records) {
+    const auto lint = lint::as_lint(r);
+    if (lint) retyped.push_back(*lint);
+    verbatim.push_back(Verbatim{LintAction::from_token(r.action.token), &r});
+  }
+  const std::string_view names[] = {"long-line"};
+  const std::string_view scopes[] = {"tests/a"};
+  for (const auto& qualifier : {std::optional<std::string_view>(), std::optional<std::string_view>("py")}) {
+    const Target t{names, qualifier, scopes};
+    std::vector<std::string> notes;
+    const auto got = lint::fold(Severity::Warning, t, verbatim, VerbatimAccess{},
+                                [&](std::string_view n) { notes.emplace_back(n); });
+    const auto want = lint::fold(Severity::Warning, t, retyped);
+    EXPECT_EQ(got.severity, want.severity);
+    EXPECT_EQ(got.dropped, want.dropped);
+    EXPECT_EQ(notes, want.notes);
+    // The reference: every counted directive that matches, in order.
+    std::vector<std::string> expected;
+    for (const auto& v : verbatim) {
+      if (v.verb && v.verb->counted() && v.record->matches(t)) expected.emplace_back(*v.record->note());
+    }
+    EXPECT_EQ(notes, expected);
+    EXPECT_GT(expected.size(), 40u);
+    // The ladder fold over the same items counts every matching directive.
+    const core::ladder::Ladder l({"a", "b", "c"});
+    core::ladder::Vocabulary vocab;
+    std::vector<std::string> ladder_notes;
+    core::ladder::fold(l, "a", t, verbatim, vocab, VerbatimAccess{},
+                       [&](std::string_view n) { ladder_notes.emplace_back(n); });
+    std::size_t matching = 0;
+    for (const auto& v : verbatim) matching += v.record->matches(t);
+    EXPECT_EQ(ladder_notes.size(), matching);
+  }
+}
+
 TEST(Lint, SettingsAndSeverityText) {
   const auto s = lint::settings(lint_directives({"set:width=100", "suppress:x", "Settings:mode", "set:<k>a@p=1"}));
   ASSERT_EQ(s.size(), 3u);
@@ -86,6 +155,10 @@ TEST(Lint, SettingsAndSeverityText) {
   EXPECT_EQ(s[2].key + "=" + s[2].value, "a=1");
   EXPECT_EQ(lint::severity_from_text("WaRnInG"), Severity::Warning);
   EXPECT_EQ(lint::severity_from_text(" info"), std::nullopt);
+  for (const char* other : {"INFO", "iNfO", "Error", "eRROR", "warninG"}) EXPECT_TRUE(lint::severity_from_text(other));
+  for (const char* other : {"inf", "infos", "inf\x0f", "error\x20", "w@rning", "warnin\xc7", ""}) {
+    EXPECT_EQ(lint::severity_from_text(other), std::nullopt) << other;
+  }
   EXPECT_EQ(lint::unknown_severity_message("FATAL"),
             "unknown severity \"fatal\"; expected \"error\", \"warning\", or \"info\"");
   EXPECT_EQ(lint::unknown_severity_message(""), "unknown severity \"\"; expected \"error\", \"warning\", or \"info\"");

@@ -1,7 +1,8 @@
 """lint_fold and lint_settings: the built-in lint policy."""
 import pytest
+from hypothesis import given, settings, strategies as st
 
-from _quorvel import DirectiveError, lint_fold, lint_settings, parse
+from _quorvel import DirectiveError, Ladder, lint_fold, lint_settings, parse
 
 EXPECTED = "; expected \"error\", \"warning\", or \"info\""
 
@@ -92,3 +93,38 @@ def test_docstrings():
     assert lint_settings.__doc__ == (
         "`lint_settings(directives)` → `[(key, value)]` from every `set:KEY=VALUE` directive, in order."
     )
+
+
+# --- both folds against Directive.matches, over lists longer than a fold keeps waiting ---------
+
+VERBS = {"note": 0, "escalate": -1, "suppress": None, "set": "set", "foo": "foo", "De-Escalate": 1}
+GLOB = "ab*?[]{},\\!-"
+# Common shapes, so that long lists have many matches, and anything of the glob alphabet.
+globs = st.one_of(st.sampled_from(["*", "a*", "?b", "a", "ab", "{a,b}*", "[ab]", "\\a*", "*b", "b{,a}"]),
+                  st.text(alphabet=GLOB, min_size=1, max_size=5).filter(str.strip))
+directive_specs = st.builds(
+    lambda verb, kind, name, path, i: f"{verb}:{f'<{kind}>' if kind else ''}{name}{f'@{path}' if path else ''}=n{i}",
+    st.sampled_from(sorted(VERBS)), st.sampled_from(["", "", "a", "b"]), globs, st.sampled_from(["", "", "*"]) | globs,
+    st.integers(0, 99))
+words = st.one_of(st.sampled_from(["a", "ab", "b", "ba", ""]), st.text(alphabet="ab{},*[]-!", max_size=4))
+
+
+@settings(max_examples=150, deadline=None)
+@given(st.lists(directive_specs, min_size=20, max_size=80), st.lists(words, min_size=1, max_size=3), st.sampled_from([None, "", "a", "b"]),
+       st.one_of(st.none(), st.lists(words, max_size=2)))
+def test_folds_agree_with_matches(specs, names, qualifier, scopes):
+    # `=` and `:` cannot reach NAME or PATH unescaped; the glob alphabet has neither.
+    directives = [parse(s) for s in specs]
+    matching = [d for d in directives if d.matches(names, qualifier=qualifier, scopes=scopes)]
+    counted = [d for d in matching if VERBS[d.action] not in ("set", "foo")]
+    net = sum(VERBS[d.action] for d in counted if VERBS[d.action] is not None)
+    severity = ["error", "warning", "info"][min(2, max(0, 1 + net))]
+    dropped = any(VERBS[d.action] is None for d in counted)
+    assert lint_fold("warning", directives, names, qualifier=qualifier, scopes=scopes) == (
+        severity, dropped, [d.note for d in counted if d.note is not None])
+    steps = {"note": 1, "foo": -1}
+    ladder = Ladder(["x", "y", "z"])
+    got = ladder.fold("y", directives, names, qualifier=qualifier, scopes=scopes, steps=steps, drop={"set"})
+    total = sum(steps.get(d.action, 0) for d in matching)
+    assert got == (ladder.step("y", max(-2, min(2, total))), any(d.action == "set" for d in matching),
+                   [d.note for d in matching if d.note is not None])

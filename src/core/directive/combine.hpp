@@ -12,10 +12,10 @@
 // of wrapping around to the other end.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <iterator>
 #include <string_view>
-#include <type_traits>
 
 #include "core/directive/directive.hpp"
 
@@ -40,39 +40,60 @@ inline std::int64_t saturating_add(std::int64_t a, std::int64_t b) {
   return r;
 }
 
-// How many items ahead a walk over pointers asks for the memory of the item
-// it will test: far enough that the load is done when the item's turn comes,
-// so a long list of directives scattered over the heap costs about what a
-// short one costs per directive.
-inline constexpr std::ptrdiff_t kPrefetchAhead = 8;
+// How far ahead a walk asks for memory it will read, so that a long list of
+// directives scattered over the heap costs about what a short one costs per
+// directive: the head of the item kPrefetchAhead places on, and the rest of
+// an admitted item kMatchDepth admitted items before it is matched.
+inline constexpr std::ptrdiff_t kPrefetchAhead = 16;
+inline constexpr std::size_t kMatchDepth = 16;
 
-// `items` is a random-access range of anything; `selector(item)` gives a
-// pointer to its Selector, or null for an item that is skipped before
-// matching; `vote(item)` gives its Vote, and is asked only of items that
-// match (a vote may cost a table look-up); `note(text)` receives the notes in
-// order (it returns false to stop the walk: the caller then has an error to
-// report). With `collect_notes` false, no note is passed on. Returns false if
-// a note sink stopped the walk.
-template <class Range, class SelectorOf, class VoteOf, class NoteSink>
-bool combine(const Range& items, const Target& target, bool collect_notes, SelectorOf selector,
-             VoteOf vote, NoteSink note, Combined& out) {
+// Walks `items` (a random-access range) in order for `target`, reaching each
+// item through `access`:
+//   access.prefetch(item)        asks for the memory of the next two;
+//   access.counted(item)         false for an item left out before matching;
+//   access.gate(item)            its Gate, which turns most non-matches away;
+//   access.prefetch_match(item)  asks for the memory that matching it reads;
+//   access.selector(item)        its Selector, read only once the gate admits;
+//   access.vote(item)            what a matching item contributes.
+// Each matching item's note goes to `note(text)` when `collect_notes`.
+//
+// The walk is a short pipeline: items the gate admits wait in a ring of
+// kMatchDepth while their patterns are fetched, and are matched in order.
+template <class Range, class Access, class NoteSink>
+Combined combine(const Range& items, const Target& target, const Access& access, bool collect_notes,
+                 NoteSink&& note) {
+  Combined out;
+  const Sieve sieve(target);
   const auto first = std::begin(items);
   const std::ptrdiff_t n = std::end(items) - first;
-  for (std::ptrdiff_t i = 0; i < n; ++i) {
-    const auto& item = first[i];
-    if constexpr (std::is_pointer_v<std::remove_cvref_t<decltype(item)>>) {
-      if (i + kPrefetchAhead < n) __builtin_prefetch(first[i + kPrefetchAhead]);
-    }
-    const Selector* s = selector(item);
-    if (!s || !s->matches(target)) continue;
+  auto match = [&](const auto& item) {
+    const Selector& s = access.selector(item);
+    if (!s.matches(target)) return;
     if (collect_notes) {
-      if (const auto text = s->note(); text && !note(*text)) return false;
+      if (const auto text = s.note()) note(*text);
     }
-    const Vote v = vote(item);
+    const Vote v = access.vote(item);
     if (v.rungs != 0) out.sum = saturating_add(out.sum, v.rungs);
     if (v.drops) out.dropped = true;
+  };
+  std::ptrdiff_t ring[kMatchDepth];  // admitted items waiting, oldest at `head`
+  std::size_t head = 0, waiting = 0;
+  for (std::ptrdiff_t i = 0; i < std::min(n, kPrefetchAhead); ++i) access.prefetch(first[i]);
+  for (std::ptrdiff_t i = 0; i < n; ++i) {
+    if (i + kPrefetchAhead < n) access.prefetch(first[i + kPrefetchAhead]);
+    const auto& item = first[i];
+    if (!access.counted(item) || !access.gate(item).admits(sieve)) continue;
+    access.prefetch_match(item);
+    if (waiting == kMatchDepth) {
+      match(first[ring[head]]);
+      ring[head] = i;
+      head = (head + 1) % kMatchDepth;
+    } else {
+      ring[(head + waiting++) % kMatchDepth] = i;
+    }
   }
-  return true;
+  for (; waiting > 0; --waiting, head = (head + 1) % kMatchDepth) match(first[ring[head]]);
+  return out;
 }
 
 // Moves rung `i` of a ladder of `n` rungs (n > 0) by `delta`, saturating at

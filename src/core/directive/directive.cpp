@@ -41,7 +41,7 @@ const Selector* Selector::Plan::pack_into(void* out) const {
 SharedSelector::SharedSelector(const Parts& parts) {
   const Selector::Plan plan(parts);
   void* mem = ::operator new(sizeof(Block) + plan.size());
-  block_ = new (mem) Block{{1}, 0};
+  block_ = new (mem) Block{{1}, Gate::of(parts.kind, parts.name)};
   plan.pack_into(block_ + 1);
 }
 

@@ -40,6 +40,71 @@ struct Target {
   std::span<const std::string_view> scopes;  // absent scopes are empty
 };
 
+// The target as a Gate reads it, made once per fold: which bytes the
+// target's names start with, and the qualifier's first byte.
+struct Sieve {
+  explicit Sieve(const Target& target);
+  std::uint64_t name_firsts[4] = {};  // bit b: some name starts with byte b
+  int qualifier_first;                // -1 without a qualifier, 256 for an empty one
+};
+
+// What a fold reads of a directive first, a few bytes beside its action:
+// enough to turn most directives that cannot match away without reading
+// their patterns. Every directive it turns away fails Selector::matches.
+struct Gate {
+  static constexpr std::uint8_t kKind = 1;       // the directive has a kind...
+  static constexpr std::uint8_t kKindFirst = 2;  // ...whose first byte is kind_first
+  static constexpr std::uint8_t kNameFirst = 4;  // every NAME match starts with name_first
+
+  std::uint8_t bits = 0;
+  std::uint8_t kind_first = 0;
+  std::uint8_t name_first = 0;
+
+  // The gate of a directive with this kind and NAME source. A NAME that
+  // starts with a plain byte (not one of `*?[\{`) matches only texts that
+  // start with it: every brace alternative keeps the part before the first
+  // `{`, and the glob reads any other byte as itself.
+  static Gate of(std::optional<std::string_view> kind, std::string_view name) {
+    Gate g;
+    if (kind) {
+      g.bits |= kKind;
+      if (!kind->empty()) {
+        g.bits |= kKindFirst;
+        g.kind_first = static_cast<std::uint8_t>((*kind)[0]);
+      }
+    }
+    if (!name.empty()) {
+      const char c = name[0];
+      if (c != '*' && c != '?' && c != '[' && c != '\\' && c != '{') {
+        g.bits |= kNameFirst;
+        g.name_first = static_cast<std::uint8_t>(c);
+      }
+    }
+    return g;
+  }
+
+  // False when the directive cannot match the sieve's target.
+  bool admits(const Sieve& s) const {
+    if (bits & kKind) {
+      if (s.qualifier_first < 0) return false;
+      if ((bits & kKindFirst) && s.qualifier_first != kind_first) return false;
+    }
+    if (bits & kNameFirst) return (s.name_firsts[name_first >> 6] >> (name_first & 63)) & 1;
+    return true;
+  }
+};
+
+inline Sieve::Sieve(const Target& target)
+    : qualifier_first(!target.qualifier ? -1
+                      : target.qualifier->empty() ? 256
+                                                  : static_cast<std::uint8_t>((*target.qualifier)[0])) {
+  for (std::string_view n : target.names) {
+    if (n.empty()) continue;
+    const auto b = static_cast<std::uint8_t>(n[0]);
+    name_firsts[b >> 6] |= std::uint64_t{1} << (b & 63);
+  }
+}
+
 // The texts of a directive's action-independent parts, as the grammar cut
 // them out: kind with its escapes resolved, NAME and PATH as written.
 struct Parts {
@@ -97,6 +162,14 @@ class Selector {
     return (std::size_t{note_off_} + (note_len_ == kAbsent ? 0 : note_len_) + 7) & ~std::size_t{7};
   }
 
+  // Asks for the memory that matches() reads, without reading any: the
+  // first lines, which hold the kind, NAME and most PATHs.
+  void prefetch() const {
+    __builtin_prefetch(bytes());
+    __builtin_prefetch(bytes() + 64);
+    __builtin_prefetch(bytes() + 128);
+  }
+
   // KIND, then NAME, then PATH; the first failing test decides.
   bool matches(const Target& target) const {
     if (kind_len_ != kAbsent && (!target.qualifier || *target.qualifier != *kind())) return false;
@@ -147,12 +220,16 @@ class SharedSelector {
   ~SharedSelector();
 
   const Selector& get() const { return *reinterpret_cast<const Selector*>(block_ + 1); }
+  const Gate& gate() const { return block_->gate; }
+  // The memory a fold reads first.
+  const void* head() const { return block_; }
 
  private:
   struct Block {
     std::atomic<std::uint32_t> refs;
-    std::uint32_t unused;  // keeps the Selector 8-byte aligned
+    Gate gate;  // in the room that keeps the Selector 8-byte aligned
   };
+  static_assert(sizeof(Block) == 8);
   Block* block_;  // null only once moved from
 };
 
@@ -171,6 +248,7 @@ struct Directive {
   }
 
   const Selector& selector() const { return parts.get(); }
+  const Gate& gate() const { return parts.gate(); }
   std::optional<std::string_view> kind() const { return selector().kind(); }
   PatternView name() const { return selector().name(); }
   std::optional<PatternView> path() const { return selector().path(); }

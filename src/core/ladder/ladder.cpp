@@ -112,18 +112,10 @@ Folded fold(const Ladder& ladder, std::string_view current,
             const std::vector<const directive::Directive<>*>& directives,
             const directive::Target& target, const Vocabulary& vocab) {
   Folded out;
-  directive::Combined c;
-  directive::combine(
-      directives, target, vocab.notes,
-      [](const directive::Directive<>* d) { return &d->selector(); },
-      [&](const directive::Directive<>* d) { return vocab.vote(d->action.text()); },
-      [&](std::string_view note) {
-        out.notes.emplace_back(note);
-        return true;
-      },
-      c);
-  out.level = std::string(ladder.step(current, c.sum));
-  out.dropped = c.dropped;
+  const Outcome o = fold(ladder, current, target, directives, vocab, RecordAccess{},
+                         [&](std::string_view note) { out.notes.emplace_back(note); });
+  out.level = std::string(o.level);
+  out.dropped = o.dropped;
   return out;
 }
 

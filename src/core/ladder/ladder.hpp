@@ -94,14 +94,66 @@ class Vocabulary {
   std::size_t count_ = 0;          // actions held
 };
 
+// What a fold gives besides the notes.
+struct Outcome {
+  std::string_view level;  // a rung of the ladder, or `current`
+  bool dropped;
+};
+
+// The combine's view of a ladder fold: every directive counts, and a
+// matching one votes what the vocabulary gives its action.
+template <class Access>
+struct VocabularyAccess {
+  const Access& a;
+  const Vocabulary& v;
+  template <class D>
+  void prefetch(const D& d) const { a.prefetch(d); }
+  template <class D>
+  static bool counted(const D&) { return true; }
+  template <class D>
+  const directive::Gate& gate(const D& d) const { return a.gate(d); }
+  template <class D>
+  void prefetch_match(const D& d) const { a.prefetch_match(d); }
+  template <class D>
+  const directive::Selector& selector(const D& d) const { return a.selector(d); }
+  template <class D>
+  directive::Vote vote(const D& d) const { return v.vote(a.action(d), a.action_hash(d)); }
+};
+
+// Folds `directives` (a random-access range) onto `current` for `target`
+// with the caller's vocabulary: every directive is matched, each matching
+// one's note goes to `note(text)` in order (when vocab.notes), its action's
+// rung count is summed and its drop flag ORed. The fold reaches a directive
+// `d` through `access`:
+//   access.action(d) -> std::string_view, its action text;
+//   access.action_hash(d) -> Vocabulary::hash of that text;
+//   access.prefetch(d), access.gate(d), access.prefetch_match(d) and
+//   access.selector(d) as combine reads them.
+// `current` off the ladder comes back unchanged.
+template <class Range, class Access, class NoteSink>
+Outcome fold(const Ladder& ladder, std::string_view current, const directive::Target& target,
+             const Range& directives, const Vocabulary& vocab, const Access& access, NoteSink&& note) {
+  const auto c = directive::combine(directives, target, VocabularyAccess<Access>{access, vocab}, vocab.notes, note);
+  return Outcome{ladder.step(current, c.sum), c.dropped};
+}
+
+// How the fold reaches the core's own records, by pointer.
+struct RecordAccess {
+  using D = const directive::Directive<>*;
+  static void prefetch(D d) { __builtin_prefetch(d->parts.head()); }
+  static std::string_view action(D d) { return d->action.text(); }
+  static std::uint32_t action_hash(D d) { return Vocabulary::hash(d->action.text()); }
+  static const directive::Gate& gate(D d) { return d->gate(); }
+  static void prefetch_match(D d) { d->selector().prefetch(); }
+  static const directive::Selector& selector(D d) { return d->selector(); }
+};
+
+// The fold over the core's records, with the level and notes copied out.
 struct Folded {
   std::string level;
   bool dropped = false;
   std::vector<std::string> notes;
 };
-
-// Folds `directives` onto `current` for `target`. The records are read in
-// place; `current` off the ladder comes back unchanged.
 Folded fold(const Ladder& ladder, std::string_view current,
             const std::vector<const directive::Directive<>*>& directives,
             const directive::Target& target, const Vocabulary& vocab);

@@ -1,14 +1,11 @@
-// Directive: one parsed directive, immutable, made only by parse and expand.
-#include "python/directive_class.hpp"
+// Directive: one parsed directive, immutable, made only by parse and expand;
+// and the `directives` argument of the folds.
+#include "python/directive.hpp"
 
 #include <cstring>
 #include <new>
 
 #include "core/ladder/ladder.hpp"
-
-#include "python/boundary.hpp"
-#include "python/convert.hpp"
-#include "python/heap_type.hpp"
 
 namespace quorvel::python {
 
@@ -140,10 +137,11 @@ PyObject* directive_type() { return g_directive.get(&create_directive_type, "Dir
 namespace {
 
 // A new Directive object with room for `selector_size` bytes of parts and
-// the action: its fixed part filled in, the parts left to `place`, which
-// cannot fail.
+// the action: its head filled in, the parts left to `place`, which cannot
+// fail.
 template <class Place>
-PyObject* make_directive(std::string_view action, std::size_t selector_size, Place place) {
+PyObject* make_directive(std::string_view action, core::directive::Gate gate, std::size_t selector_size,
+                         Place place) {
   if (action.size() > UINT32_MAX || selector_size > PY_SSIZE_T_MAX - action.size()) throw std::bad_alloc();
   PyObject* type = directive_type();
   if (!type) return nullptr;
@@ -151,11 +149,13 @@ PyObject* make_directive(std::string_view action, std::size_t selector_size, Pla
   if (!obj) return nullptr;
   auto* d = reinterpret_cast<PyDirective*>(obj.get());
   place(const_cast<char*>(reinterpret_cast<const char*>(&d->selector())));  // may throw: obj is freed
-  d->action_len = static_cast<std::uint32_t>(action.size());
+  d->head.gate = gate;
+  d->head.action_len = static_cast<std::uint32_t>(action.size());
   if (!action.empty()) std::memcpy(const_cast<char*>(d->action().data()), action.data(), action.size());
-  d->action_hash = core::ladder::Vocabulary::hash(action);
-  d->lint = lint::LintAction::from_token(action);
-  d->built = true;
+  d->head.action_hash = core::ladder::Vocabulary::hash(action);
+  const auto verb = lint::LintAction::from_token(action);
+  d->head.verb = verb ? static_cast<std::uint8_t>(verb->value()) : PyDirective::kNoVerb;
+  d->head.built = true;
   return obj.release();
 }
 
@@ -163,47 +163,101 @@ PyObject* make_directive(std::string_view action, std::size_t selector_size, Pla
 
 PyObject* new_directive(std::string_view action, const core::directive::Parts& parts) {
   const core::directive::Selector::Plan plan(parts);
-  return make_directive(action, plan.size(), [&](char* at) { plan.pack_into(at); });
+  return make_directive(action, core::directive::Gate::of(parts.kind, parts.name), plan.size(),
+                        [&](char* at) { plan.pack_into(at); });
 }
 
 PyObject* new_directive(const Directive<>& record) {
   // The parts point nowhere outside themselves: a copy of the bytes is a
   // copy of the parts.
   const core::directive::Selector& s = record.selector();
-  return make_directive(record.action.token, s.size(), [&](char* at) { std::memcpy(at, &s, s.size()); });
+  return make_directive(record.action.token, record.gate(), s.size(),
+                        [&](char* at) { std::memcpy(at, &s, s.size()); });
 }
 
 const PyDirective* built_directive(PyObject* o) {
   const auto* d = reinterpret_cast<const PyDirective*>(o);
-  if (d->built) return d;
+  if (d->head.built) return d;
   PyErr_SetString(PyExc_TypeError, kNotBuilt);
   return nullptr;
 }
 
-bool to_directives(PyObject* o, VecBase<PyDirective*>& out, Keep& keep) {
-  // The class first: making it (on first use, during the module's import)
-  // may run code, which must not come between reading the items and using
-  // them.
-  PyObject* type = directive_type();
-  if (!type) return false;
-  Items items;
-  if (!items.read(o, keep)) return false;
-  const Py_ssize_t n = items.size();
-  out.reserve(static_cast<std::size_t>(n));
-  for (Py_ssize_t i = 0; i < n; ++i) {
-    PyObject* item = items[i];
-    if (reinterpret_cast<PyObject*>(Py_TYPE(item)) != type) {
-      PyErr_Format(PyExc_TypeError, "item %zd: expected Directive, got %s", i, type_name(item).c_str());
-      return false;
-    }
-    if (!reinterpret_cast<const PyDirective*>(item)->built) {
-      PyErr_Format(PyExc_TypeError, "item %zd: %s", i, kNotBuilt);
-      return false;
-    }
-    if (!items.is_private()) keep.hold(item);
-    out.push_back(reinterpret_cast<PyDirective*>(item));
+// --- the `directives` argument -------------------------------------------------------------
+
+// How many items ahead the loops that hold and release directives ask for
+// an object's memory: they do little with each, so they run far ahead.
+constexpr std::size_t kHoldAhead = 32;
+
+HeldDirectives::~HeldDirectives() {
+  const HeldDirective* h = items_.begin();
+  std::size_t i = 0;
+  for (; i + kHoldAhead < held_; ++i) {
+    __builtin_prefetch(h[i + kHoldAhead].object);
+    Py_DECREF(reinterpret_cast<PyObject*>(const_cast<PyDirective*>(h[i].object)));
   }
+  for (; i < held_; ++i) Py_DECREF(reinterpret_cast<PyObject*>(const_cast<PyDirective*>(h[i].object)));
+}
+
+namespace {
+
+// Holds `h.object`, the i-th item, if it is a built Directive, copying its
+// gate and verb; otherwise raises TypeError.
+bool hold(HeldDirective& h, std::size_t i, PyObject* type) {
+  PyObject* item = reinterpret_cast<PyObject*>(const_cast<PyDirective*>(h.object));
+  if (reinterpret_cast<PyObject*>(Py_TYPE(item)) != type) {
+    PyErr_Format(PyExc_TypeError, "item %zu: expected Directive, got %s", i, type_name(item).c_str());
+    return false;
+  }
+  if (!h.object->head.built) {
+    PyErr_Format(PyExc_TypeError, "item %zu: %s", i, kNotBuilt);
+    return false;
+  }
+  Py_INCREF(item);  // inline: the 3.9 limited API reads the count in place
+  h.gate = h.object->head.gate;
+  h.verb = h.object->head.verb;
   return true;
+}
+
+}  // namespace
+
+bool to_directives(PyObject* o, HeldDirectives& out) {
+  // The class first: making it (on first use, during the module's import)
+  // may run code.
+  PyObject* const type = directive_type();
+  if (!type) return false;
+  const bool list = PyList_CheckExact(o);
+  if (list || PyTuple_CheckExact(o)) {
+    // The items are copied out first, then checked and held while the
+    // objects ahead are fetched: nothing in between runs code.
+    const auto n = static_cast<std::size_t>(Py_SIZE(o));  // an exact list or tuple: its length
+    HeldDirective* const h = out.items_.extend(n);
+    for (std::size_t i = 0; i < n; ++i) {
+      const auto k = static_cast<Py_ssize_t>(i);
+      h[i].object = reinterpret_cast<const PyDirective*>(list ? PyList_GetItem(o, k) : PyTuple_GetItem(o, k));
+    }
+    std::size_t i = 0;
+    for (; i < n; ++i) {
+      if (i + kHoldAhead < n) {
+        // The count and type, and the head, which may start the next line.
+        const char* ahead = reinterpret_cast<const char*>(h[i + kHoldAhead].object);
+        __builtin_prefetch(ahead);
+        __builtin_prefetch(ahead + offsetof(PyDirective, head.built));
+      }
+      if (!hold(h[i], i, type)) break;
+    }
+    out.held_ = i;
+    return i == n;
+  }
+  if (PyUnicode_Check(o) || !PySequence_Check(o)) return refuse_as_list(o);
+  Ref it = Ref::steal(PyObject_GetIter(o));
+  if (!it) return false;
+  while (Ref item = Ref::steal(PyIter_Next(it.get()))) {
+    HeldDirective& h = *out.items_.extend(1);
+    h.object = reinterpret_cast<const PyDirective*>(item.get());
+    if (!hold(h, out.held_, type)) return false;
+    ++out.held_;
+  }
+  return !PyErr_Occurred();
 }
 
 }  // namespace quorvel::python

@@ -1,16 +1,11 @@
 // Ladder: the caller's own ordered levels, immutable, with position, step,
 // levels and fold.
-#include "python/ladder_class.hpp"
-
 #include <new>
 #include <string>
 #include <vector>
 
 #include "core/ladder/ladder.hpp"
-#include "python/boundary.hpp"
-#include "python/convert.hpp"
-#include "python/folds.hpp"
-#include "python/heap_type.hpp"
+#include "python/directive.hpp"
 
 namespace quorvel::python {
 
@@ -112,9 +107,83 @@ PyObject* get_levels(PyObject* self, void*) {
   });
 }
 
+// `steps` (None: empty) into the vocabulary: a dict (or subclass) of str
+// -> 32-bit int, read from a snapshot of its items, so that an __index__
+// that changes the dict changes nothing here. Two keys with the same text
+// (possible with str subclasses) both go in, in the dict's order, and the
+// later one wins, as in a dict literal.
+bool add_steps(PyObject* o, core::ladder::Vocabulary& vocab, Keep& keep) {
+  if (!o || o == Py_None) return true;
+  if (!PyDict_Check(o)) {
+    PyErr_Format(PyExc_TypeError, "expected a dict, got %s", type_name(o).c_str());
+    return false;
+  }
+  PyObject* list = PyDict_Items(o);
+  if (!list) return false;
+  keep.own(list);  // it holds the keys, whose texts the vocabulary views
+  const Py_ssize_t n = PyList_Size(list);
+  for (Py_ssize_t i = 0; i < n; ++i) {
+    PyObject* pair = PyList_GetItem(list, i);
+    PyObject* key = PyTuple_GetItem(pair, 0);
+    if (!PyUnicode_Check(key)) {
+      PyErr_Format(PyExc_TypeError, "key: expected str, got %s", type_name(key).c_str());
+      return false;
+    }
+    std::string_view action;
+    std::int32_t rungs;
+    if (!to_text(key, action, keep, false) || !to_int32(PyTuple_GetItem(pair, 1), rungs)) return false;
+    vocab.add_step(action, rungs);
+  }
+  return true;
+}
+
+// `drop` (None: empty) into the vocabulary.
+bool add_drops(PyObject* o, core::ladder::Vocabulary& vocab, Keep& keep) {
+  if (!o || o == Py_None) return true;
+  SmallVec<std::string_view, 8> drop;
+  if (!to_text_set(o, drop, keep)) return false;
+  for (std::string_view d : drop) vocab.add_drop(d);
+  return true;
+}
+
+// fold($self, current, directives, names, *, qualifier=None, scopes=None,
+// steps=None, drop=None, notes=True): the core's ladder fold over the held
+// Directive objects; the table is filled once, and looked up only for
+// matching directives.
+Signature g_fold_sig = {
+    "fold", {"current", "directives", "names", "qualifier", "scopes", "steps", "drop", "notes"}, 8, 3, 3, {}};
+
 PyObject* fold_impl(PyObject* self, PyObject* const* a) {
   const Ladder* ladder = ladder_of(self);
-  return ladder ? ladder_fold(*ladder, a) : nullptr;
+  if (!ladder) return nullptr;
+  Keep keep;
+  std::string_view current;
+  if (!arg_text(a[0], "current", current, keep)) return nullptr;
+  HeldDirectives directives;
+  if (!to_directives(a[1], directives)) {
+    name_argument_error("directives");
+    return nullptr;
+  }
+  SmallVec<std::string_view, 4> names, scopes;
+  TargetArgs target{names, scopes, {}};
+  if (!to_target(a[2], a[3], a[4], target, keep)) return nullptr;
+  core::ladder::Vocabulary vocab;
+  if (!add_steps(a[5], vocab, keep)) {
+    name_argument_error("steps");
+    return nullptr;
+  }
+  if (!add_drops(a[6], vocab, keep)) {
+    name_argument_error("drop");
+    return nullptr;
+  }
+  if (a[7] && !to_bool(a[7], vocab.notes)) {
+    name_argument_error("notes");
+    return nullptr;
+  }
+  SmallVec<std::string_view, 16> notes;
+  const auto folded = core::ladder::fold(*ladder, current, target.target(), directives, vocab, DirectiveAccess{},
+                                         [&](std::string_view note) { notes.push_back(note); });
+  return fold_result(folded.level, folded.dropped, notes);
 }
 
 MethodPair g_position = method_pair<&g_position_sig, &position_impl>(
@@ -124,7 +193,7 @@ MethodPair g_step = method_pair<&g_step_sig, &step_impl>(
     "step",
     "step($self, level, delta)\n--\n\n"
     "Move `level` by `delta` rungs, saturating at both ends (`delta>0` \xE2\x86\x92 later in the list).");
-MethodPair g_fold = method_pair<&g_ladder_fold_sig, &fold_impl>(
+MethodPair g_fold = method_pair<&g_fold_sig, &fold_impl>(
     "fold",
     "fold($self, current, directives, names, *, qualifier=None, scopes=None, steps=None, drop=None, notes=True)\n"
     "--\n\n"
@@ -144,7 +213,7 @@ PyGetSetDef g_getset[] = {
 
 // Makes the class (once, under the Once guard).
 PyObject* create_ladder_type() {
-  for (Signature* sig : {&g_new_sig, &g_position_sig, &g_step_sig, &g_ladder_fold_sig}) {
+  for (Signature* sig : {&g_new_sig, &g_position_sig, &g_step_sig, &g_fold_sig}) {
     if (!intern_signature(*sig)) return nullptr;
   }
   g_methods[0] = g_position.pick();
