@@ -4,7 +4,6 @@
 #include <bit>
 #include <cassert>
 #include <cstring>
-#include <map>
 #include <memory_resource>
 #include <string>
 #include <tuple>
@@ -18,6 +17,12 @@
 #endif
 
 namespace quorvel::core::glob {
+
+// What the program's layout is computed from.
+struct Counts {
+  std::uint32_t npos = 0, njunctions = 0, nend = 0, ncls = 0, nsucc = 0, pool = 0;
+  std::uint32_t words() const { return (npos + 63) / 64; }
+};
 
 namespace {
 
@@ -53,12 +58,6 @@ struct Junction {
 struct OpenClass {
   std::uint32_t start;
   ClassReader<> reader;
-};
-
-// What the program's layout is computed from.
-struct Counts {
-  std::uint32_t npos = 0, njunctions = 0, nend = 0, ncls = 0, nsucc = 0, pool = 0;
-  std::uint32_t words() const { return (npos + 63) / 64; }
 };
 
 // The one description of the program's layout: four position masks, the
@@ -98,6 +97,57 @@ struct Marks {
 
 }  // namespace
 
+// Ids by 64-bit key (never all ones), open addressing in the arena.
+class IdMap {
+ public:
+  explicit IdMap(std::pmr::memory_resource* r) : keys_(16, kFree, r), ids_(16, 0, r) {}
+  // The id kept for `key`, or null.
+  const std::uint32_t* find(std::uint64_t key) const {
+    for (std::size_t i = slot(key);; i = (i + 1) & (keys_.size() - 1)) {
+      if (keys_[i] == key) return &ids_[i];
+      if (keys_[i] == kFree) return nullptr;
+    }
+  }
+  // The id kept for `key`, made `id` when new (`fresh` says so); valid
+  // until the next key is added.
+  std::uint32_t* find_or_add(std::uint64_t key, std::uint32_t id, bool& fresh) {
+    if (2 * (used_ + 1) > keys_.size()) grow();
+    std::size_t i = slot(key);
+    for (; keys_[i] != kFree; i = (i + 1) & (keys_.size() - 1)) {
+      if (keys_[i] == key) return fresh = false, &ids_[i];
+    }
+    ++used_, fresh = true;
+    keys_[i] = key, ids_[i] = id;
+    return &ids_[i];
+  }
+
+ private:
+  static constexpr std::uint64_t kFree = ~std::uint64_t{0};
+  std::size_t slot(std::uint64_t key) const {
+    return static_cast<std::size_t>((key * 0x9E3779B97F4A7C15u) >> 40) & (keys_.size() - 1);
+  }
+  void grow() {
+    std::pmr::vector<std::uint64_t> keys(2 * keys_.size(), kFree, keys_.get_allocator());
+    std::pmr::vector<std::uint32_t> ids(2 * keys_.size(), 0, ids_.get_allocator());
+    keys.swap(keys_), ids.swap(ids_);
+    for (std::size_t i = 0; i < keys.size(); ++i) {
+      if (keys[i] == kFree) continue;
+      std::size_t j = slot(keys[i]);
+      while (keys_[j] != kFree) j = (j + 1) & (keys_.size() - 1);
+      keys_[j] = keys[i], ids_[j] = ids[i];
+    }
+  }
+  std::pmr::vector<std::uint64_t> keys_;
+  std::pmr::vector<std::uint32_t> ids_;
+  std::size_t used_ = 0;
+};
+
+inline std::uint64_t junction_key(std::uint32_t place, Mode mode, std::uint8_t phase) {
+  return std::uint64_t{place} | std::uint64_t{static_cast<std::uint8_t>(mode)} << 32 | std::uint64_t{phase} << 40;
+}
+
+Counts counts_of(const AutomatonBuild& b);
+
 struct AutomatonBuild {
   // Everything of the build lives in one arena, freed at once with it.
   alignas(16) std::byte buffer[16384];
@@ -113,10 +163,11 @@ struct AutomatonBuild {
   std::pmr::vector<std::pmr::vector<std::uint32_t>> base{&arena};  // the place number of each choice's first byte
   std::pmr::vector<bool> close_from{std::pmr::polymorphic_allocator<bool>(&arena)};                     // a `]` lies in this layer or a later one
 
-  std::pmr::map<std::tuple<std::uint32_t, Mode, std::uint8_t>, std::uint32_t> junction_at{&arena};
-  std::pmr::map<std::pair<std::uint32_t, std::uint32_t>, std::uint32_t> class_at{&arena};  // (fork, resume place) -> position
+  IdMap junction_at{&arena};  // (place, mode, phase) -> junction
+  IdMap class_at{&arena};     // (fork, resume place) -> position
   std::pmr::vector<OpenClass> open_now{&arena}, open_next{&arena};
   bool forked = false;  // some `[` forked into a literal reading and an open class
+  Counts counts;        // of the finished build
 
   struct Task {
     std::uint32_t layer, choice, at, from;
@@ -130,10 +181,12 @@ struct AutomatonBuild {
 
   // The junction at (place, mode, phase), made when new; `made` tells which.
   std::uint32_t junction(std::uint32_t place, Mode mode, std::uint8_t phase, bool* made = nullptr) {
-    const auto [it, fresh] = junction_at.try_emplace({place, mode, phase}, static_cast<std::uint32_t>(junctions.size()));
+    bool fresh = false;
+    const std::uint32_t j = *junction_at.find_or_add(junction_key(place, mode, phase),
+                                                     static_cast<std::uint32_t>(junctions.size()), fresh);
     if (fresh) junctions.emplace_back();
     if (made) *made = fresh;
-    return it->second;
+    return j;
   }
   // The junction at boundary `b` for a reading that arrives in `mode`: past
   // the last `]`, a NoClose reading is a Normal one.
@@ -176,16 +229,17 @@ struct AutomatonBuild {
   // go on at the same place are one position holding the union.
   void close_class(std::uint32_t start, const ByteSet& accepted, std::uint32_t l, std::uint32_t c, std::uint32_t at) {
     const std::uint32_t place = base[l][c] + at;
-    const auto [it, fresh] = class_at.try_emplace({start, place}, 0u);
+    bool fresh = false;
+    std::uint32_t* at_pos = class_at.find_or_add(std::uint64_t{start} << 32 | place, 0, fresh);
     if (!fresh) {
-      sets[pos[it->second].aux] |= accepted;
+      sets[pos[*at_pos].aux] |= accepted;
       return;
     }
     bool made = false;
     const std::uint32_t next = junction(place, Mode::Normal, 0, &made);
     if (made) tasks.push_back({l, c, at, next, Mode::Normal, 0, false});
     begin_run(start);
-    it->second = static_cast<std::uint32_t>(pos.size());
+    *at_pos = static_cast<std::uint32_t>(pos.size());
     push(PosKind::Class, 0, static_cast<std::uint32_t>(sets.size()));
     sets.push_back(accepted);
     end_run(next);
@@ -285,9 +339,10 @@ struct AutomatonBuild {
     }
   }
 
-  explicit AutomatonBuild(std::string_view source) {
-    const BraceShape shape = brace_shape(source);
+  AutomatonBuild(std::string_view source, const BraceShape& shape) {
     assert(!shape.literal && shape.ngroups > 0);
+    pos.reserve(2 * source.size() + 8);
+    junctions.reserve(2 * shape.ngroups + 4);
     for (std::size_t g = 0; g <= shape.ngroups; ++g) {
       for_each_fixed_span(source, shape, g, [&](std::string_view span) {
         if (!span.empty()) layers.emplace_back(1, span);
@@ -316,9 +371,9 @@ struct AutomatonBuild {
       const std::uint32_t nchoices = static_cast<std::uint32_t>(layers[l].size());
       // The readings that arrive at this boundary, each read through every choice.
       for (auto [mode, phase] : {std::pair{Mode::Normal, 0}, {Mode::NoClose, 0}, {Mode::NoClose, 1}, {Mode::NoClose, 2}}) {
-        const auto it = junction_at.find({boundary_place(l), mode, static_cast<std::uint8_t>(phase)});
-        if (it == junction_at.end()) continue;
-        for (std::uint32_t c = 0; c < nchoices; ++c) tasks.push_back({l, c, 0, it->second, mode, static_cast<std::uint8_t>(phase), false});
+        const std::uint32_t* found = junction_at.find(junction_key(boundary_place(l), mode, static_cast<std::uint8_t>(phase)));
+        if (!found) continue;
+        for (std::uint32_t c = 0; c < nchoices; ++c) tasks.push_back({l, c, 0, *found, mode, static_cast<std::uint8_t>(phase), false});
       }
       open_now.swap(open_next);
       open_next.clear();
@@ -371,6 +426,7 @@ struct AutomatonBuild {
     // A class still open at the end never closed: that reading is dropped.
     // Without a fork every reading goes on to the end, so nothing is dead.
     if (forked) prune();
+    counts = counts_of(*this);
   }
 
   // Drops the runs and junctions from which no accepting junction can be
@@ -452,12 +508,6 @@ struct AutomatonBuild {
   }
 };
 
-AutomatonPlan::AutomatonPlan(std::string_view source) : build_(std::make_unique<AutomatonBuild>(source)) {}
-AutomatonPlan::~AutomatonPlan() = default;
-AutomatonPlan::AutomatonPlan(AutomatonPlan&&) noexcept = default;
-
-namespace {
-
 Counts counts_of(const AutomatonBuild& b) {
   Counts c;
   c.npos = static_cast<std::uint32_t>(b.pos.size());
@@ -472,6 +522,14 @@ Counts counts_of(const AutomatonBuild& b) {
   }
   return c;
 }
+
+AutomatonPlan::AutomatonPlan(std::string_view source, const BraceShape& shape)
+    : build_(std::make_unique<AutomatonBuild>(source, shape)) {}
+AutomatonPlan::~AutomatonPlan() = default;
+AutomatonPlan::AutomatonPlan(AutomatonPlan&&) noexcept = default;
+
+namespace {
+
 
 // Whether indices of type Ix hold the program (flags take the top bit).
 template <class Ix>
@@ -536,17 +594,17 @@ void emit_as(const AutomatonBuild& b, const Counts& c, std::uint8_t* out) {
 }  // namespace
 
 std::size_t AutomatonPlan::body_size() const {
-  const Counts c = counts_of(*build_);
+  const Counts& c = build_->counts;
   return with_index(c, [&](auto ix) { return Layout<decltype(ix)>(c).total; });
 }
 std::uint32_t AutomatonPlan::positions() const { return static_cast<std::uint32_t>(build_->pos.size()); }
 std::uint32_t AutomatonPlan::junctions() const { return static_cast<std::uint32_t>(build_->junctions.size()); }
 unsigned AutomatonPlan::index_bytes() const {
-  return with_index(counts_of(*build_), [](auto ix) { return static_cast<unsigned>(sizeof ix); });
+  return with_index(build_->counts, [](auto ix) { return static_cast<unsigned>(sizeof ix); });
 }
 
 void AutomatonPlan::emit(std::uint8_t* out) const {
-  const Counts c = counts_of(*build_);
+  const Counts& c = build_->counts;
   with_index(c, [&](auto ix) { emit_as<decltype(ix)>(*build_, c, out); });
 }
 

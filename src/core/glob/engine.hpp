@@ -9,6 +9,7 @@
 #include <memory>
 #include <string_view>
 
+#include "core/glob/brace.hpp"
 #include "core/glob/token.hpp"
 
 namespace quorvel::core::glob {
@@ -42,7 +43,7 @@ struct AutomatonBuild;
 // A braced pattern compiled into one position automaton.
 class AutomatonPlan {
  public:
-  explicit AutomatonPlan(std::string_view source);
+  AutomatonPlan(std::string_view source, const BraceShape& shape);
   ~AutomatonPlan();
   AutomatonPlan(AutomatonPlan&&) noexcept;
   std::size_t body_size() const;

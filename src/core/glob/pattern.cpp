@@ -66,7 +66,7 @@ PatternPlan::PatternPlan(std::string_view source) : source_(source) {
   if (!plain_road(source, road_, a_, b_)) {
     const BraceShape shape = brace_shape(source);
     if (!shape.literal && shape.count >= 2) {
-      const AutomatonPlan& plan = automaton_.emplace(source);
+      const AutomatonPlan& plan = automaton_.emplace(source, shape);
       road_ = plan.index_bytes() == 1 ? Automaton8 : plan.index_bytes() == 2 ? Automaton16 : Automaton32;
       a_ = plan.positions();
       b_ = plan.junctions();
