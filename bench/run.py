@@ -305,9 +305,11 @@ def read_and_split(path):
 
 
 def write_rules(path, n):
+    """n distinct directive lines; a third of them with a class or a brace group in NAME."""
     base = make_specs(1000, seed=11)
+    extra = {1: "[a-z]", 4: "{a,b}"}
     with open(path, "w") as f:
-        f.writelines(base[i % len(base)].replace(":", f":x{i}", 1) + "\n" for i in range(n))
+        f.writelines(base[i % len(base)].replace(":", f":x{i}{extra.get(i % 6, '')}", 1) + "\n" for i in range(n))
 
 
 # The result is kept and the process ends without tearing the interpreter
