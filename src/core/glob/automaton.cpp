@@ -60,6 +60,11 @@ struct OpenClass {
   ClassReader<> reader;
 };
 
+// Class records are found by their offset in the pool: 16 bits for the
+// narrow programs, whose records may still take more than 255 bytes.
+template <class Ix>
+using PoolOffset = std::conditional_t<sizeof(Ix) == 4, std::uint32_t, std::uint16_t>;
+
 // The one description of the program's layout: four position masks, the
 // ranks of the End and Class positions before each word (past one word),
 // the junction of each End and the class record of each Class (by rank),
@@ -79,7 +84,7 @@ struct Layout {
     };
     any = take(8 * w), star = take(8 * w), end = take(8 * w), cls = take(8 * w);
     end_base = take(w > 1 ? sizeof(Ix) * w : 0), cls_base = take(w > 1 ? sizeof(Ix) * w : 0);
-    end_to = take(sizeof(Ix) * c.nend), cls_off = take(sizeof(Ix) * c.ncls);
+    end_to = take(sizeof(Ix) * c.nend), cls_off = take(sizeof(PoolOffset<Ix>) * c.ncls);
     first = take(sizeof(Ix) * (c.njunctions + 1)), succ = take(sizeof(Ix) * c.nsucc);
     bytes = take((c.npos + 15) & ~std::size_t{15});
     pool = take(c.pool);
@@ -535,7 +540,8 @@ namespace {
 template <class Ix>
 bool fits(const Counts& c) {
   const std::uint32_t limit = Marks<Ix>::top;
-  return c.npos < limit && c.njunctions + 1 < limit && c.nsucc < limit && c.pool < Marks<Ix>::dead;
+  return c.npos < limit && c.njunctions + 1 < limit && c.nsucc < limit &&
+         c.pool < static_cast<PoolOffset<Ix>>(~PoolOffset<Ix>{0});
 }
 
 // Calls f(Ix{}) with the narrowest index type that holds the program.
@@ -577,7 +583,7 @@ void emit_as(const AutomatonBuild& b, const Counts& c, std::uint8_t* out) {
         break;
       case PosKind::Class:
         u64(at.cls, w) |= bit;
-        ix(at.cls_off, ncls++) = static_cast<Ix>(pool);
+        reinterpret_cast<PoolOffset<Ix>*>(out + at.cls_off)[ncls++] = static_cast<PoolOffset<Ix>>(pool);
         write_class_record(b.sets[q.aux], out + at.pool + pool);
         pool += static_cast<std::uint32_t>(class_record_size(b.sets[q.aux]));
         break;
@@ -631,7 +637,8 @@ template <class Ix>
 struct Program {
   Counts c;
   const std::uint64_t *any, *star, *end, *cls;
-  const Ix *end_base, *cls_base, *end_to, *cls_off, *first, *succ;
+  const Ix *end_base, *cls_base, *end_to, *first, *succ;
+  const PoolOffset<Ix>* cls_off;
   const std::uint8_t *bytes, *pool;
   Program(const std::uint8_t* body, std::uint32_t npos, std::uint32_t njunctions) {
     c.npos = npos, c.njunctions = njunctions;
@@ -646,7 +653,8 @@ struct Program {
     c.nsucc = ix(Layout<Ix>(c).first)[njunctions];  // the successors' count comes before their offset
     const Layout<Ix> at(c);
     any = u64(at.any), star = u64(at.star);
-    end_base = ix(at.end_base), cls_base = ix(at.cls_base), end_to = ix(at.end_to), cls_off = ix(at.cls_off);
+    end_base = ix(at.end_base), cls_base = ix(at.cls_base), end_to = ix(at.end_to);
+    cls_off = reinterpret_cast<const PoolOffset<Ix>*>(body + at.cls_off);
     first = ix(at.first), succ = ix(at.succ);
     bytes = body + at.bytes, pool = body + at.pool;
   }
