@@ -3,18 +3,23 @@
 # into build-wheel/arm64-python/, to run aarch64 wheels under qemu's user-mode
 # emulation. As root, installs qemu-user-static and adds the arm64
 # architecture to apt the first time.
-#   scripts/arm64_python.sh     prints the folder; run the interpreter as
-#                               qemu-aarch64-static -L DIR DIR/usr/bin/python3.11
+#   scripts/arm64_python.sh     prints the path of DIR/usr/bin/python3.11-emulated,
+#                               which runs qemu-aarch64-static -L DIR DIR/usr/bin/python3.11;
+#                               it is also the interpreter's sys.executable, so that
+#                               the subprocesses it starts run emulated too
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/lib.sh
 root=$PWD/build-wheel/arm64-python
-# The interpreter and the libraries its standard library loads.
+# The interpreter, the libraries its standard library loads, and libgcc_s for
+# the test tools' own compiled parts.
 packages=(python3.11-minimal libpython3.11-minimal libpython3.11-stdlib libc6 libexpat1 zlib1g libffi8
-          libssl3 libbz2-1.0 liblzma5 libsqlite3-0 libuuid1 libncursesw6 libtinfo6 libreadline8 libcrypt1)
+          libssl3 libbz2-1.0 liblzma5 libsqlite3-0 libuuid1 libncursesw6 libtinfo6 libreadline8 libcrypt1
+          libgcc-s1)
 stamp="${packages[*]}"
+python=$root/usr/bin/python3.11-emulated
 if [ "$(cat "$root/.unpacked" 2>/dev/null)" = "$stamp" ] && command -v qemu-aarch64-static >/dev/null; then
-  echo "$root"
+  echo "$python"
   exit 0
 fi
 log=$(mktemp)
@@ -42,6 +47,9 @@ for deb in "$root"/debs/*.deb; do
   dpkg -x "$deb" "$root"
 done
 rm -rf "$root/debs"
-qemu-aarch64-static -L "$root" "$root/usr/bin/python3.11" -c 'import platform, ssl, decimal, sqlite3; assert platform.machine() == "aarch64"' >&2
+# qemu's -0 hands the wrapper's path to the interpreter as its argv[0].
+printf '#!/bin/sh\nexec qemu-aarch64-static -0 "$0" -L "%s" "%s/usr/bin/python3.11" "$@"\n' "$root" "$root" >"$python"
+chmod +x "$python"
+"$python" -c 'import platform, ssl, decimal, sqlite3, sys; assert platform.machine() == "aarch64"; assert sys.executable.endswith("-emulated")' >&2
 echo "$stamp" >"$root/.unpacked"
-echo "$root"
+echo "$python"
