@@ -29,7 +29,8 @@ beating() {
   ) &
   local ticker=$!
   status=0
-  "$@" 2>&1 | tee "$shown" || status=${PIPESTATUS[0]}
+  # (Python flushes each line, or each of pytest's dots, as it comes.)
+  PYTHONUNBUFFERED=1 "$@" 2>&1 | tee "$shown" || status=${PIPESTATUS[0]}
   kill "$ticker" 2>/dev/null || true
   wait "$ticker" 2>/dev/null || true
   rm -f "$shown"
