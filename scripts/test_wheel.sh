@@ -41,11 +41,13 @@ failed=0
 step() {
   local title=$1
   shift
+  local begun=$SECONDS
   echo "-- $title"
   if "$@"; then
     passed=$((passed + 1))
+    echo "   ($((SECONDS - begun))s)"
   else
-    echo "   FAILED: $title"
+    echo "   FAILED: $title ($((SECONDS - begun))s)"
     failed=$((failed + 1))
   fi
 }
