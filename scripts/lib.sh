@@ -60,3 +60,17 @@ _filtered() {
     sed -u -e 's/^\(.\{150\}\).*/\1/' -e 's/^/    /' || status=${PIPESTATUS[0]}
   return "$status"
 }
+
+# beating_quietly LOG COMMAND...: runs COMMAND with its whole output in LOG
+# and nothing shown but the heartbeat. Returns COMMAND's status.
+beating_quietly() {
+  local log=$1
+  shift
+  local beat_label="$*"
+  beating _quietly "$log" "$@"
+}
+_quietly() {
+  local log=$1
+  shift
+  "$@" >"$log" 2>&1
+}
