@@ -18,8 +18,8 @@ for target in glob directive file quote; do
   mkdir -p "$work/$target"
   cp fuzz/corpus/"$target"/* "$work/$target"/
   echo "== fuzz_$target for ${seconds}s"
-  if build-fuzz/fuzz/fuzz_"$target" -max_total_time="$seconds" -max_len=4096 -timeout=10 \
-      -artifact_prefix="$work/crash-$target-" "$work/$target" >"$work/$target.log" 2>&1; then
+  if beating_quietly "$work/$target.log" build-fuzz/fuzz/fuzz_"$target" -max_total_time="$seconds" -max_len=4096 -timeout=10 \
+      -artifact_prefix="$work/crash-$target-" "$work/$target"; then
     tail -n 1 "$work/$target.log"
   else
     status=1

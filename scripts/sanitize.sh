@@ -18,7 +18,7 @@ logged build-asan/build.log cmake --build build-asan -j"$(nproc)" || exit 1
 status=0
 echo "== C++ unit tests under ASan+UBSan"
 export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
-ASAN_OPTIONS=detect_leaks=1 build-asan/core_tests --gtest_brief=1 || status=1
+beating env ASAN_OPTIONS=detect_leaks=1 build-asan/core_tests --gtest_brief=1 || status=1
 
 preload="$(g++ -print-file-name=libasan.so):$(g++ -print-file-name=libubsan.so)"
 supp=$(mktemp)
@@ -42,7 +42,7 @@ for py in "${pythons[@]}"; do
   version=$("$py" -c 'import platform; print(platform.python_version())')
   venv=$(scripts/venv.sh "$py") || { status=1; continue; }
   echo "== Python tests under ASan+UBSan, CPython $version"
-  if LD_PRELOAD="$preload" ASAN_OPTIONS=detect_leaks=1:allocator_may_return_null=0 \
+  if beating env LD_PRELOAD="$preload" ASAN_OPTIONS=detect_leaks=1:allocator_may_return_null=0 \
       LSAN_OPTIONS="suppressions=$supp:print_suppressions=0" PYTHONMALLOC=malloc \
       PYTHONPATH="$PWD/build-asan:$PWD" \
       "$venv" -m pytest -q -p no:cacheprovider tests/python -k "not wheel"; then

@@ -1,7 +1,9 @@
 #include "core/ladder/ladder.hpp"
 
 #include <sys/random.h>
+#include <sys/syscall.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <cstring>
 
@@ -17,7 +19,9 @@ struct HashKey {
 
 HashKey draw_key() {
   HashKey key{};
-  if (::getrandom(&key, sizeof key, GRND_NONBLOCK) == static_cast<ssize_t>(sizeof key)) return key;
+  // getrandom(2) through its system call: glibc wraps it only from 2.25 on,
+  // and the portable wheels run on 2.17.
+  if (::syscall(SYS_getrandom, &key, sizeof key, GRND_NONBLOCK) == static_cast<long>(sizeof key)) return key;
   // No entropy yet (early boot): the clock and where things were loaded
   // still differ from run to run.
   timespec t{};
