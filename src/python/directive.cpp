@@ -260,4 +260,13 @@ bool to_directives(PyObject* o, HeldDirectives& out) {
   return !PyErr_Occurred();
 }
 
+bool to_fold_args(PyObject* const* a, FoldArgs& out) {
+  if (!arg_text(a[0], "current", out.current, out.keep)) return false;
+  if (!to_directives(a[1], out.directives)) {
+    name_argument_error("directives");
+    return false;
+  }
+  return to_target(a[2], a[3], a[4], out.target, out.keep);
+}
+
 }  // namespace quorvel::python

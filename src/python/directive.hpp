@@ -98,6 +98,18 @@ class HeldDirectives {
 // all built Directive objects).
 bool to_directives(PyObject* o, HeldDirectives& out);
 
+// The arguments both folds begin with, `current`, `directives`, `names`,
+// `qualifier` and `scopes`, converted in that order; what they view is held
+// as long as this lives.
+struct FoldArgs {
+  Keep keep;
+  std::string_view current;
+  HeldDirectives directives;
+  SmallVec<std::string_view, 4> names, scopes;
+  TargetArgs target{names, scopes, {}};
+};
+bool to_fold_args(PyObject* const* a, FoldArgs& out);
+
 // How the core's folds reach a held Directive object.
 struct DirectiveAccess {
   // The walk reads the held array in order, which needs no help.

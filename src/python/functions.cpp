@@ -175,21 +175,12 @@ Signature g_lint_fold_sig = {"lint_fold", {"current", "directives", "names", "qu
 // The core's lint fold over the held Directive objects, whose heads carry
 // their lint verbs.
 PyObject* lint_fold_impl(PyObject*, PyObject* const* a) {
-  Keep keep;
-  std::string_view current;
-  if (!arg_text(a[0], "current", current, keep)) return nullptr;
-  HeldDirectives directives;
-  if (!to_directives(a[1], directives)) {
-    name_argument_error("directives");
-    return nullptr;
-  }
-  SmallVec<std::string_view, 4> names, scopes;
-  TargetArgs target{names, scopes, {}};
-  if (!to_target(a[2], a[3], a[4], target, keep)) return nullptr;
-  const auto severity = lint::severity_from_text(current);
-  if (!severity) return raise_directive_error(lint::unknown_severity_message(current));
+  FoldArgs args;
+  if (!to_fold_args(a, args)) return nullptr;
+  const auto severity = lint::severity_from_text(args.current);
+  if (!severity) return raise_directive_error(lint::unknown_severity_message(args.current));
   SmallVec<std::string_view, 16> notes;
-  const auto folded = lint::fold(*severity, target.target(), directives, DirectiveAccess{},
+  const auto folded = lint::fold(*severity, args.target.target(), args.directives, DirectiveAccess{},
                                  [&](std::string_view note) { notes.push_back(note); });
   return fold_result(lint::severity_text(folded.severity), folded.dropped, notes);
 }

@@ -156,17 +156,9 @@ Signature g_fold_sig = {
 PyObject* fold_impl(PyObject* self, PyObject* const* a) {
   const Ladder* ladder = ladder_of(self);
   if (!ladder) return nullptr;
-  Keep keep;
-  std::string_view current;
-  if (!arg_text(a[0], "current", current, keep)) return nullptr;
-  HeldDirectives directives;
-  if (!to_directives(a[1], directives)) {
-    name_argument_error("directives");
-    return nullptr;
-  }
-  SmallVec<std::string_view, 4> names, scopes;
-  TargetArgs target{names, scopes, {}};
-  if (!to_target(a[2], a[3], a[4], target, keep)) return nullptr;
+  FoldArgs args;
+  if (!to_fold_args(a, args)) return nullptr;
+  Keep& keep = args.keep;
   core::ladder::Vocabulary vocab;
   if (!add_steps(a[5], vocab, keep)) {
     name_argument_error("steps");
@@ -181,7 +173,8 @@ PyObject* fold_impl(PyObject* self, PyObject* const* a) {
     return nullptr;
   }
   SmallVec<std::string_view, 16> notes;
-  const auto folded = core::ladder::fold(*ladder, current, target.target(), directives, vocab, DirectiveAccess{},
+  const auto folded = core::ladder::fold(*ladder, args.current, args.target.target(), args.directives, vocab,
+                                         DirectiveAccess{},
                                          [&](std::string_view note) { notes.push_back(note); });
   return fold_result(folded.level, folded.dropped, notes);
 }
