@@ -216,6 +216,7 @@ struct AutomatonBuild {
   // (A | Q) + (B | Q) = (A + B) | Q, and for negated ones
   // ~(A | Q) + ~(B | Q) = ~((A & B) | Q).
   void add_open(const OpenClass& o) {
+    assert(o.reader.phase < 3);
     for (auto& e : open_next) {
       if (e.start == o.start && e.reader.same_control(o.reader)) {
         if (o.reader.negated) {
@@ -595,6 +596,9 @@ void emit_as(const AutomatonBuild& b, const Counts& c, std::uint8_t* out) {
     for (std::uint32_t x : b.junctions[j].succ) ix(at.succ, s++) = narrowed(x);
   }
   ix(at.first, c.njunctions) = static_cast<Ix>(s);
+  // The layout read back from the counts is the one written.
+  assert(nend == c.nend && ncls == c.ncls && pool == c.pool && s == c.nsucc);
+  assert(b.pos.empty() || b.pos.back().kind == PosKind::End);  // every run ends in an End
 }
 
 }  // namespace

@@ -100,8 +100,9 @@ PatternView PatternPlan::emit(void* out) const {
     new (body) SegHead{static_cast<std::uint32_t>(std::min<std::size_t>(fail_at_, 0xFFFFFFFFu)),
                        dissolved_ ? static_cast<std::uint32_t>(alt_.size()) : kSource};
     std::size_t fail = 0;
-    scan_segments(dissolved_ ? std::string_view(alt_) : source_, reinterpret_cast<Seg*>(body + sizeof(SegHead)), a_,
-                  fail);
+    [[maybe_unused]] const std::size_t nseg = scan_segments(dissolved_ ? std::string_view(alt_) : source_,
+                                                            reinterpret_cast<Seg*>(body + sizeof(SegHead)), a_, fail);
+    assert(nseg == a_ && fail == fail_at_);
     if (!alt_.empty()) std::memcpy(body + sizeof(SegHead) + sizeof(Seg) * a_, alt_.data(), alt_.size());
   }
   if (automaton_) automaton_->emit(b + body_at(source_.size()));
