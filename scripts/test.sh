@@ -158,6 +158,8 @@ check "doc examples (docs/api.md, docs/directives.md)" \
   "${test_env[@]}" "$tools" -m pytest -q -p no:cacheprovider tests/docs/test_doc_examples.py
 check "README usage block, run from the repository root" \
   "${test_env[@]}" "$tools" -m pytest -q -p no:cacheprovider tests/docs/test_readme_usage.py
+check "real linters' findings through filter, baseline and explain (ruff, flake8, pylint, mypy)" \
+  beating "${test_env[@]}" QUORVEL_REQUIRE_TOOLS=1 "$tools" -m pytest -q -p no:cacheprovider tests/python/test_filter_tools.py
 check "packaging (sdist, the wheels' audits, the x86_64 wheel under the oldest and newest CPython, the aarch64 one emulated)" \
   scripts/test_wheel.sh "$tools" $sdist
 finish
