@@ -66,11 +66,11 @@ template <class Ix>
 using PoolOffset = std::conditional_t<sizeof(Ix) == 4, std::uint32_t, std::uint16_t>;
 
 // The one description of the program's layout: four position masks, the
-// ranks of the End and Class positions before each word (past one word),
-// the junction of each End and the class record of each Class (by rank),
-// each junction's first successor (the last one's end after them), the
-// successors, the literal byte of each position, the class records. Indices
-// are of type Ix: 16 bits when everything fits, else 32.
+// class record of each Class (by rank), the ranks of the End and Class
+// positions before each word (past one word), the junction of each End (by
+// rank), each junction's first successor (the last one's end after them),
+// the successors, the literal byte of each position, the class records.
+// Indices are of type Ix: the narrowest of 8, 16 and 32 bits that holds them.
 template <class Ix>
 struct Layout {
   std::size_t any, star, end, cls, end_base, cls_base, end_to, cls_off, first, succ, bytes, pool, total;
@@ -83,8 +83,9 @@ struct Layout {
       return here;
     };
     any = take(8 * w), star = take(8 * w), end = take(8 * w), cls = take(8 * w);
+    cls_off = take(sizeof(PoolOffset<Ix>) * c.ncls);  // the widest after the masks: every array aligned
     end_base = take(w > 1 ? sizeof(Ix) * w : 0), cls_base = take(w > 1 ? sizeof(Ix) * w : 0);
-    end_to = take(sizeof(Ix) * c.nend), cls_off = take(sizeof(PoolOffset<Ix>) * c.ncls);
+    end_to = take(sizeof(Ix) * c.nend);
     first = take(sizeof(Ix) * (c.njunctions + 1)), succ = take(sizeof(Ix) * c.nsucc);
     bytes = take((c.npos + 15) & ~std::size_t{15});
     pool = take(c.pool);
