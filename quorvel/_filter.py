@@ -6,6 +6,8 @@ import argparse
 import datetime
 import gc
 import os
+import shutil
+import stat
 import sys
 import tempfile
 from typing import IO, Any, Callable, Dict, Iterator, List, Optional, Tuple
@@ -173,20 +175,30 @@ def guarded(body: Callable[[], int]) -> int:
 
 class Output:
     """Text written to OUT or standard output only when the run succeeds: a temporary
-    file beside OUT renamed over it, or a spooled copy for standard output."""
+    file beside OUT renamed over it, or a spooled copy for standard output and for an
+    OUT that is no regular file (a device such as /dev/null, or a FIFO: renaming over
+    it would replace it). A symbolic link is followed."""
 
     def __init__(self, path: Optional[str]) -> None:
         self.path = None if path == "-" else path
+        self.name = path  # as given, for messages
         self.temp = ""
         self.file: IO[str]
-        if self.path is None:
+        self.special = False
+        if self.path is not None:
+            self.path = os.path.realpath(self.path)
+            try:
+                self.special = not stat.S_ISREG(os.stat(self.path).st_mode)
+            except OSError:
+                pass  # a new file
+        if self.path is None or self.special:
             self.file = tempfile.SpooledTemporaryFile(max_size=16 << 20, mode="w+", encoding="utf-8")
         else:
             folder = os.path.dirname(os.path.abspath(self.path))
             try:
                 fd, self.temp = tempfile.mkstemp(dir=folder, prefix=".quorvel-", suffix=".tmp")
             except OSError as e:
-                raise ReadError(f"{self.path}: cannot write: {e.strerror}") from None
+                raise ReadError(f"{self.name}: cannot write: {e.strerror}") from None
             self.file = os.fdopen(fd, "w", encoding="utf-8")
 
     def __enter__(self) -> IO[str]:
@@ -196,8 +208,18 @@ class Output:
         path = self.path
         if kind is not None:
             self.file.close()
-            if path is not None:
+            if self.temp:
                 os.unlink(self.temp)
+            return
+        if self.special:
+            self.file.seek(0)
+            try:
+                with open(path, "w", encoding="utf-8") as out:
+                    shutil.copyfileobj(self.file, out, 1 << 20)
+            except OSError as e:
+                raise ReadError(f"{self.name}: cannot write: {e.strerror}") from None
+            finally:
+                self.file.close()
             return
         if path is None:
             # UTF-8 whatever the locale says, as the -o file is written.
@@ -225,7 +247,7 @@ class Output:
             os.replace(self.temp, path)
         except OSError as e:
             os.unlink(self.temp)
-            raise ReadError(f"{path}: cannot write: {e.strerror}") from None
+            raise ReadError(f"{self.name}: cannot write: {e.strerror}") from None
 
 
 def _umask() -> int:

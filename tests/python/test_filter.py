@@ -2,7 +2,9 @@
 reference fold of each finding."""
 import io
 import json
+import os
 import signal
+import stat
 import subprocess
 import sys
 import threading
@@ -190,6 +192,24 @@ def test_baseline_round_trip_and_stale_lines(inputs, tmp_path, fmt):
     status, out, err = run(["filter", "-D", "@" + base, "-D", "suppress:<ruff>X1", "--report-unused", path])
     assert kept(fmt, out) == []
     assert status == 1 and err == "<inline>: unused directive: suppress:<ruff>X1\n"
+
+
+def test_output_to_a_fifo_or_through_a_link_keeps_what_is_there(inputs, tmp_path):
+    # -o is written whole or not at all by renaming a temporary file over OUT, but a FIFO
+    # or device (/dev/null) must stay what it is, and a link keeps pointing at its file.
+    path = inputs("lines")
+    fifo, target, link = tmp_path / "fifo", tmp_path / "target.txt", tmp_path / "link.txt"
+    os.mkfifo(fifo)
+    target.write_text("old")
+    link.symlink_to(target)
+    got = []
+    reader = threading.Thread(target=lambda: got.append(fifo.read_text()))
+    reader.start()
+    assert run(["filter", "--fail-on", "never", path, "-o", str(fifo)])[0] == 0
+    reader.join(10)
+    assert stat.S_ISFIFO(os.lstat(fifo).st_mode) and got == [render("lines")]
+    assert run(["filter", "--fail-on", "never", path, "-o", str(link)])[0] == 0
+    assert link.is_symlink() and target.read_text() == render("lines")
 
 
 def test_sarif_suppression_level_and_notes(inputs):
