@@ -211,7 +211,7 @@ class Output:
             if self.temp:
                 os.unlink(self.temp)
             return
-        if self.special:
+        if self.special and path is not None:
             self.file.seek(0)
             try:
                 with open(path, "w", encoding="utf-8") as out:
