@@ -117,6 +117,7 @@ class IdMap {
   // The id kept for `key`, made `id` when new (`fresh` says so); valid
   // until the next key is added.
   std::uint32_t* find_or_add(std::uint64_t key, std::uint32_t id, bool& fresh) {
+    assert(key != kFree);
     if (2 * (used_ + 1) > keys_.size()) grow();
     std::size_t i = slot(key);
     for (; keys_[i] != kFree; i = (i + 1) & (keys_.size() - 1)) {

@@ -31,9 +31,9 @@ struct Seg {
 std::size_t scan_segments(std::string_view s, Seg* out, std::size_t cap, std::size_t& fail_at);
 
 // Whether `text` matches the segments `segs` of `s` (the first at the
-// start, the last at the end; without a star, the one segment is the whole
+// start, the last at the end; one segment, without a star, is the whole
 // text).
-bool match_segments(std::string_view s, std::size_t fail_at, const Seg* segs, std::size_t nseg, bool starred,
+bool match_segments(std::string_view s, std::size_t fail_at, const Seg* segs, std::size_t nseg,
                     std::string_view text);
 
 // ---- Automaton ------------------------------------------------------------

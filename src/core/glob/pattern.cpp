@@ -27,7 +27,7 @@ struct Head {
   std::uint32_t source_len;  // bytes of the source
   std::uint32_t size_road;   // bytes of the form (a multiple of 8) | Road
   std::uint32_t a;  // HeadTail: bytes before the star; Segments: the segment count; Automaton: positions
-  std::uint32_t b;  // HeadTail: bytes after it; Segments: whether there is a star; Automaton: junctions
+  std::uint32_t b;  // HeadTail: bytes after it; Automaton: junctions
 };
 
 const Head& head_of(const void* block) { return *static_cast<const Head*>(block); }
@@ -59,6 +59,16 @@ bool plain_road(std::string_view s, std::uint32_t& road, std::uint32_t& head, st
   return true;
 }
 
+// Whether `text` matches a plain road of `source`: equal to it, or starting
+// with its `head` bytes and ending with its `tail` bytes.
+bool plain_match(std::uint32_t road, std::string_view source, std::size_t head, std::size_t tail,
+                 std::string_view text) {
+  if (road == Literal) return text == source;
+  const std::size_t m = text.size();
+  return m >= head + tail && text.substr(0, head) == source.substr(0, head) &&
+         text.substr(m - tail) == source.substr(source.size() - tail);
+}
+
 }  // namespace
 
 PatternPlan::PatternPlan(std::string_view source) : source_(source) {
@@ -80,7 +90,6 @@ PatternPlan::PatternPlan(std::string_view source) : source_(source) {
       const std::size_t nseg = scan_segments(atoms, nullptr, 0, fail_at_);
       road_ = Segments;
       a_ = static_cast<std::uint32_t>(nseg);
-      b_ = nseg > 1;
       body = align8(sizeof(SegHead) + sizeof(Seg) * nseg + alt_.size());
     }
   }
@@ -113,20 +122,17 @@ bool PatternView::matches(std::string_view text) const {
   const Head& h = head_of(block_);
   const auto* src = static_cast<const char*>(block_) + sizeof(Head);
   const auto* body = static_cast<const std::uint8_t*>(block_) + body_at(h.source_len);
-  const std::size_t m = text.size();
   switch (h.size_road & kRoadBits) {
     case Literal:
-      return m == h.source_len && (m == 0 || std::memcmp(src, text.data(), m) == 0);
     case HeadTail:
-      return m >= std::size_t{h.a} + h.b && text.substr(0, h.a) == std::string_view(src, h.a) &&
-             text.substr(m - h.b) == std::string_view(src + h.source_len - h.b, h.b);
+      return plain_match(h.size_road & kRoadBits, std::string_view(src, h.source_len), h.a, h.b, text);
     case Segments: {
       const SegHead& g = *reinterpret_cast<const SegHead*>(body);
       const auto* segs = reinterpret_cast<const Seg*>(body + sizeof(SegHead));
       const std::string_view atoms =
           g.alt_len != kSource ? std::string_view(reinterpret_cast<const char*>(segs + h.a), g.alt_len)
                                : std::string_view(src, h.source_len);
-      return match_segments(atoms, g.fail_at, segs, h.a, h.b != 0, text);
+      return match_segments(atoms, g.fail_at, segs, h.a, text);
     }
     default:
       return match_automaton(body, h.a, h.b, 1u << ((h.size_road & kRoadBits) - Automaton8), text);
@@ -189,21 +195,16 @@ bool match_once(std::string_view pattern, std::string_view text) {
   // The plain roads need no compiled form; the others are laid out on the
   // stack when short, else in a block freed on return. Nothing is kept.
   std::uint32_t road, head, tail;
-  if (plain_road(pattern, road, head, tail)) {
-    const std::size_t m = text.size();
-    if (road == Literal) return pattern == text;
-    return m >= std::size_t{head} + tail && text.substr(0, head) == pattern.substr(0, head) &&
-           text.substr(m - tail) == pattern.substr(pattern.size() - tail);
-  }
+  if (plain_road(pattern, road, head, tail)) return plain_match(road, pattern, head, tail, text);
   if (pattern.find('{') == std::string_view::npos) {  // one alternative: its segments on the stack
     constexpr std::size_t kStackSegs = 32;
     Seg stack[kStackSegs];
     std::size_t fail_at;
     const std::size_t nseg = scan_segments(pattern, stack, kStackSegs, fail_at);
-    if (nseg <= kStackSegs) return match_segments(pattern, fail_at, stack, nseg, nseg > 1, text);
+    if (nseg <= kStackSegs) return match_segments(pattern, fail_at, stack, nseg, text);
     std::unique_ptr<Seg[]> heap(new Seg[nseg]);
     scan_segments(pattern, heap.get(), nseg, fail_at);
-    return match_segments(pattern, fail_at, heap.get(), nseg, true, text);
+    return match_segments(pattern, fail_at, heap.get(), nseg, text);
   }
   const PatternPlan plan(pattern);
   constexpr std::size_t kStackWords = 128;

@@ -162,12 +162,12 @@ struct Reader {
 
 }  // namespace
 
-bool match_segments(std::string_view s, std::size_t fail_at, const Seg* segs, std::size_t nseg, bool starred,
+bool match_segments(std::string_view s, std::size_t fail_at, const Seg* segs, std::size_t nseg,
                     std::string_view text) {
   const Reader r{s, fail_at};
   const std::size_t m = text.size();
   const Seg& head = segs[0];
-  if (!starred) return m == head.width() && r.fits(head, text.data());
+  if (nseg == 1) return m == head.width() && r.fits(head, text.data());
   const Seg& tail = segs[nseg - 1];
   if (m < std::size_t{head.width()} + tail.width()) return false;
   if (!r.fits(head, text.data()) || !r.fits(tail, text.data() + m - tail.width())) return false;

@@ -38,7 +38,6 @@ struct ByteSet {
     for (int i = 0; i < 4; ++i) bits[i] &= o.bits[i];
     return *this;
   }
-  bool operator==(const ByteSet&) const = default;
 };
 
 enum class TokKind : std::uint8_t { Star, Any, Lit, Class };
